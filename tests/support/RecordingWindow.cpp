@@ -76,7 +76,7 @@ std::vector<std::string> RecordingWindow::Events() const
     return m_events;
 }
 
-std::vector<RecordingWindow::Message> RecordingWindow::Messages() const
+std::vector<RecordingWindow::ShownMessage> RecordingWindow::Messages() const
 {
     std::lock_guard lock(m_mutex);
     return m_messages;

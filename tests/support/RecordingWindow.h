@@ -18,7 +18,7 @@
 // Safe to use from any thread.
 class RecordingWindow final : public IDownloadWindow {
 public:
-    struct Message {
+    struct ShownMessage {
         MessageOwner owner;
         std::string text;
         MessageButtons buttons;
@@ -43,7 +43,7 @@ public:
     void QueueAnswer(MessageAnswer answer);
 
     std::vector<std::string> Events() const;
-    std::vector<Message> Messages() const;
+    std::vector<ShownMessage> Messages() const;
     std::string Text(int control) const;
     bool Enabled(int control) const;  // true unless disabled by the run
     bool Visible(int control) const;  // true unless hidden by the run
@@ -64,7 +64,7 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     std::vector<std::string> m_events;
-    std::vector<Message> m_messages;
+    std::vector<ShownMessage> m_messages;
     std::deque<MessageAnswer> m_answers;
     std::map<int, std::string> m_texts;
     std::map<int, bool> m_enabled;
