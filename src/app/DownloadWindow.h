@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/ButtonFaces.h"
@@ -50,6 +51,9 @@ public:
     virtual MessageAnswer Message(MessageOwner owner, const std::string& utf8Text,
                                   MessageButtons buttons = MessageButtons::Ok,
                                   const std::string& caption = {}) = 0;
+    // The folder-choice dialog with the given title: the chosen folder as an
+    // absolute path, or nothing when the user cancelled.
+    virtual std::optional<std::string> ChooseFolder(const std::string& utf8Title) = 0;
     // The start-button command, run on the calling thread.
     virtual void RunStartCommand() = 0;
 };

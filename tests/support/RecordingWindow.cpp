@@ -54,6 +54,19 @@ MessageAnswer RecordingWindow::Message(MessageOwner owner, const std::string& ut
     return answer;
 }
 
+std::optional<std::string> RecordingWindow::ChooseFolder(const std::string& utf8Title)
+{
+    std::lock_guard lock(m_mutex);
+    Record("choose " + utf8Title);
+    return m_chosenFolder;
+}
+
+void RecordingWindow::SetChosenFolder(std::optional<std::string> folder)
+{
+    std::lock_guard lock(m_mutex);
+    m_chosenFolder = std::move(folder);
+}
+
 void RecordingWindow::RunStartCommand()
 {
     {

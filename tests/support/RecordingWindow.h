@@ -37,7 +37,11 @@ public:
     void HideMainWindow() override;
     MessageAnswer Message(MessageOwner owner, const std::string& utf8Text, MessageButtons buttons,
                           const std::string& caption) override;
+    std::optional<std::string> ChooseFolder(const std::string& utf8Title) override;
     void RunStartCommand() override;
+
+    // The folder the next folder-choice dialogs return (nothing: cancelled).
+    void SetChosenFolder(std::optional<std::string> folder);
 
     // Answers given, in order, to the next message boxes.
     void QueueAnswer(MessageAnswer answer);
@@ -70,6 +74,7 @@ private:
     std::map<int, bool> m_enabled;
     std::map<int, bool> m_visible;
     StateImageIds m_face{};
+    std::optional<std::string> m_chosenFolder;
     bool m_hidden = false;
 };
 
