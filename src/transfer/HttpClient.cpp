@@ -1,10 +1,8 @@
 #include "transfer/HttpClient.h"
 
-#include <algorithm>
 #include <exception>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <strings.h>
 
 #include <curl/curl.h>
