@@ -129,6 +129,19 @@ void TranslucentDialogTest::widgets_draw_in_registration_order_when_visible()
     QCOMPARE(frame.pixel(60, 60), qRgb(0, 0, 0));
     QCOMPARE(blue->ShowWidget(true), false);
     QCOMPARE(dialog.ComposeFrame().pixel(60, 60), qRgb(0, 0, 255));
+
+    // Registered twice: drawn twice (a half-transparent widget shows it).
+    auto* veil = new SolidWidget(3, &dialog, QColor(255, 255, 255, 128));
+    veil->setGeometry(80, 80, 10, 10);
+    dialog.AddWidget(veil);
+    const int once = qRed(dialog.ComposeFrame().pixel(85, 85));
+    dialog.AddWidget(veil);
+    QVERIFY(qRed(dialog.ComposeFrame().pixel(85, 85)) > once + 40);
+
+    // A widget destroyed first leaves the drawing order.
+    delete blue;
+    QCOMPARE(dialog.Widgets().size(), std::size_t(3));
+    QCOMPARE(dialog.ComposeFrame().pixel(60, 60), qRgb(0, 0, 0));
 }
 
 void TranslucentDialogTest::transparent_pixels_are_cut_from_the_input_shape()

@@ -1,5 +1,6 @@
 #include "layeredui/TranslucentDialog.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <QBitmap>
@@ -29,9 +30,8 @@ CTranslucentDialog::~CTranslucentDialog()
 {
     m_renderTimer.stop();
     delete m_pCompanion.data();
-    // The widgets belong to the derived dialog, which is already gone.
-    for (CTranslucentWnd* widget : m_widgets)
-        widget->SetListener(nullptr);
+    // The widgets belong to the derived dialog; members of it are already
+    // destroyed here, so they must not be touched.
     m_widgets.clear();
 }
 
@@ -43,6 +43,11 @@ void CTranslucentDialog::AddWidget(CTranslucentWnd* widget)
     m_widgets.push_back(widget);
     connect(widget, &CTranslucentWnd::Clicked, this, &CTranslucentDialog::HandleWidgetClicked,
             Qt::UniqueConnection);
+    // A widget destroyed before the dialog leaves the drawing order instead of
+    // leaving a dangling entry behind.
+    connect(widget, &QObject::destroyed, this, [this, widget] {
+        std::erase(m_widgets, widget);
+    });
 }
 
 CTranslucentWnd* CTranslucentDialog::FindWidget(int controlId) const
