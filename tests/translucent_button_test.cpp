@@ -197,8 +197,10 @@ void TranslucentButtonTest::release_outside_is_no_click()
     QCOMPARE(m_button->CurrentSlot(), int(CTranslucentButton::ImageNormal));
     QVERIFY(m_dialog->commands.empty());
 
-    // A disabled button takes no click at all.
+    // A disabled button takes no click at all, and shows no hand.
+    QCOMPARE(m_button->cursor().shape(), Qt::PointingHandCursor);
     m_button->setEnabled(false);
+    QVERIFY(!m_button->testAttribute(Qt::WA_SetCursor));
     Mouse(m_button, QEvent::MouseButtonPress, QPoint(10, 10));
     Mouse(m_button, QEvent::MouseButtonRelease, QPoint(10, 10));
     QVERIFY(m_dialog->commands.empty());
