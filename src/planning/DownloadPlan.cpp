@@ -9,16 +9,6 @@
 
 #include "planning/DownloadSession.h"
 #include "planning/Md5.h"
-#include "transfer/HttpDownloader.h"
-
-std::uint64_t QueryListedFileSize(const std::string& url)
-{
-    // A failed query must not leave another file's size behind: unknown is 0.
-    std::uint64_t size = 0;
-    if (QueryRemoteSize(url, size) != DownloadOk)
-        return 0;
-    return size;
-}
 
 int CompareDigestText(const char computed[32], const std::array<char, 32>& listed)
 {
