@@ -15,7 +15,6 @@
 #include "planning/Md5.h"
 #include "platform/Drives.h"
 #include "platform/FolderStore.h"
-#include "platform/ReportLibrary.h"
 #include "platform/WorkerThread.h"
 #include "support/NginxServer.h"
 #include "support/RecordingWindow.h"
@@ -122,9 +121,6 @@ protected:
         g_downloadSession.SetDownloadFolder(folder.Folder());
         m_sysrepLog = reports.Folder() + "sysrep.log";
         setenv("SYSREP_LOG", m_sysrepLog.c_str(), 1);
-        // By its full path: under AddressSanitizer dlopen does not see the
-        // program's $ORIGIN run path.
-        SetReportLibraryNameForTest(ZORVATH_BIN_DIR "/libsysrep.so");
     }
 
     void TearDown() override
@@ -132,7 +128,6 @@ protected:
         if (auto moved = LastMovedCheckRun())
             moved->Wait();
         unsetenv("SYSREP_LOG");
-        SetReportLibraryNameForTest(kReportLibraryName);
         g_downloadSession.ResetForTest();
         TheRunEnvironment() = m_savedEnvironment;
     }
