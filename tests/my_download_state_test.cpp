@@ -1,7 +1,9 @@
 #include "transfer/MyDownloadState.h"
 
-#include <gtest/gtest.h>
 #include <thread>
+
+#include <gtest/gtest.h>
+
 #include "planning/DownloadSession.h"
 #include "support/RecordingWindow.h"
 
