@@ -398,6 +398,11 @@ struct EndCase {
     std::string lastReport; // "" : no report expected
 };
 
+void PrintTo(const EndCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ConsoleClientEnds : public ConsoleClient, public ::testing::WithParamInterface<EndCase> {
 public:
     using ConsoleClient::nginx;
