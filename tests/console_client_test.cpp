@@ -138,12 +138,18 @@ protected:
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string entry = *e;
             if (entry.rfind("HOME=", 0) != 0 && entry.rfind("XDG_CONFIG_HOME=", 0) != 0 &&
-                entry.rfind("SYSREP_LOG=", 0) != 0)
+                entry.rfind("SYSREP_LOG=", 0) != 0 &&
+                entry.rfind("LD_LIBRARY_PATH=", 0) != 0)
                 env.push_back(entry);
         }
         env.push_back("HOME=" + Home());
         env.push_back("XDG_CONFIG_HOME=" + Home() + "/.config");
         env.push_back("SYSREP_LOG=" + ReportLog());
+        // The sanitizer's dlopen wrapper hides the program's own run path from
+        // the loader, so the library beside it is named on the search path too.
+        const char* libraryPath = std::getenv("LD_LIBRARY_PATH");
+        env.push_back(std::string("LD_LIBRARY_PATH=") + ZORVATH_BIN_DIR +
+                      (libraryPath != nullptr && *libraryPath != '\0' ? std::string(":") + libraryPath : ""));
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
 
         const std::string program = std::string(ZORVATH_BIN_DIR) + "/zorvath-cli";
