@@ -1,5 +1,7 @@
 #include "webpanel/ChildDlg.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -22,6 +24,8 @@ CChildDlg::~CChildDlg()
 bool CChildDlg::OnInitDialog()
 {
     m_browser.setGeometry(0, 0, BrowserWidth, BrowserHeight);
+    // The owner may give the panel its own size; it never hides the page.
+    resize(std::max(width(), BrowserWidth), std::max(height(), BrowserHeight));
     CStandardDialog::OnInitDialog();
     if (parentWidget() != nullptr) {
         m_browser.Navigate(m_pageAddress);
