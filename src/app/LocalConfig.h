@@ -11,6 +11,8 @@ class IFolderStore;
 inline constexpr int ConfigValueLength = 512;
 // Characters of the remembered folder and of the drive list buffer.
 inline constexpr int FolderPathLength = 260;
+// The folder field's text while no download folder is set.
+inline constexpr const char* kNoFolderPrompt = "请设置下载路径";
 
 // The deployment settings from ./config.ini, section "settings". Read once
 // when the main window is created and never changed afterwards.
@@ -37,6 +39,7 @@ void StoreFolder(IFolderStore& store, const std::string& regKey, const std::stri
 // and the folder field, when a fixed drive exists.
 void ChooseDefaultFolder(const IDrives& drives, const std::string& dir, IDownloadWindow* window);
 // Step 5 of the window's initialisation: keeps a remembered folder that
-// exists (folderFromRegistry = 1), else applies the default rule.
+// exists (folderFromRegistry = 1), else applies the default rule; the folder
+// field shows " " + folder, or kNoFolderPrompt when no folder could be set.
 void InitDownloadFolder(const IFolderStore& store, const IDrives& drives, const LocalConfig& config,
                         IDownloadWindow* window);

@@ -18,8 +18,19 @@ void Md5Final(Md5Context* context);
 // One compression of sixteen little-endian words into state.
 void Md5Transform(std::uint32_t state[4], const std::uint32_t block[16]);
 
-// Digests a whole file. Returns 0, or -1 when the file cannot be opened or
-// output is null (output untouched then).
+// Results of DigestFile. Anything but DigestFileOk leaves the output untouched.
+inline constexpr int DigestFileOk = 0;
+inline constexpr int DigestFileCannotOpen = -1; // cannot be opened, or output is null
+inline constexpr int DigestFileNoMemory = -2;   // the read buffer could not be allocated
+inline constexpr int DigestFileReadError = -3;  // a read failed part way through
+
+// Size of the read buffer DigestFile uses. Each thread keeps one buffer of
+// this size and reuses it for every file it digests, so the check run and the
+// download run can digest at the same time without sharing it.
+inline constexpr std::size_t DigestReadBufferSize = std::size_t{4} << 20;
+
+// Digests a whole file. Returns DigestFileOk with the digest in output (and
+// in context->digest), or one of the failures above.
 int DigestFile(const std::string& path, Md5Context* context, unsigned char output[16]);
 // 32 lowercase hexadecimal digits.
 std::string DigestToHex(const unsigned char digest[16]);
