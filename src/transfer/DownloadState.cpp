@@ -1,0 +1,7 @@
+#include "transfer/DownloadState.h"
+
+DummyDownloadState& DummyDownloadState::Instance()
+{
+    static DummyDownloadState instance;
+    return instance;
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One HTTP session on libcurl: an easy handle (made with the object, cleaned
+// up with it) driven step by step through a multi handle, so that a GET can
+// stop after its answer headers and its body can be pulled block by block.
+// Redirects (301, 302, 303, 307, 308; at most 10 hops; http and https only)
+// are followed here; the status and headers seen are those of the final
+// answer. Used by one thread at a time. libcurl's codes never leave this
+// class: Read raises TransferError(DownloadNetError), the rest answer bool.
+class HttpClient {
+public:
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // False when the session could not be created.
+    bool IsOpen() const { return m_easy != nullptr; }
+
+    // A transfer that receives nothing for this many seconds fails (default 30).
+    void SetStallSeconds(long seconds) { m_stallSeconds = seconds; }
+
+    // Closes any request, sets the 5 s connect time-out and takes the URL
+    // apart. True when the URL is an http or https URL with a host.
+    bool Connect(const std::string& url);
+    // Sends a GET for the URL of the last Connect with the given header text
+    // ("Name: value\r\n" lines, sent in that order) and waits for the final
+    // answer's headers. withBody false: the body will not be read, so its
+    // framing is not checked. True when the answer headers arrived.
+    bool SendGet(const std::string& headers, bool withBody);
+    // Connect without a connect time-out, then SendGet with no extra headers
+    // and no body: the stand-alone size query.
+    bool OpenUrl(const std::string& url);
+    // Ends the current request, if any; an unread body is abandoned.
+    void CloseRequest();
+
+    // Status of the final answer; false when there is none.
+    bool QueryStatusCode(long& status) const;
+    // First answer header of that name (case-insensitive), value trimmed.
+    bool QueryHeader(const std::string& name, std::string& value) const;
+    // Reads up to size bytes of the body; fewer only at its end, 0 when it
+    // has ended. A failed body raises TransferError once the bytes received
+    // before the failure have been handed out.
+    std::size_t Read(char* buffer, std::size_t size);
+
+    const std::string& Url() const { return m_strUrl; }
+    const std::string& Server() const { return m_strServer; }
+    const std::string& Object() const { return m_strObject; }
+    std::uint16_t Port() const { return m_nPort; }
+
+private:
+    static std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t OnBodyBytes(char* data, std::size_t size, std::size_t count, void* self);
+    bool ParseUrl(const std::string& url);
+    void StartTransfer(const std::string& url, bool withBody);
+    template <class Done> void Drive(Done done);
+    void ResetAnswer();
+    bool QueryHeaderOfAnswer(const std::string& name, std::string& value) const;
+
+    void* m_easy = nullptr;  // CURL*
+    void* m_multi = nullptr; // CURLM*
+    void* m_headerList = nullptr; // curl_slist*
+    bool m_attached = false;
+    long m_connectTimeoutMs = 0;
+    long m_stallSeconds = 30;
+
+    std::string m_strUrl;
+    std::string m_strServer;
+    std::string m_strObject;
+    std::uint16_t m_nPort = 0;
+    std::string m_headers;
+
+    // Answer of the current request.
+    std::vector<std::pair<std::string, std::string>> m_answerHeaders;
+    long m_status = 0;
+    bool m_headersDone = false;
+    bool m_redirectPending = false;
+    std::string m_redirectUrl;
+    bool m_done = false;
+    bool m_failed = false;
+    bool m_paused = false;
+    std::chrono::steady_clock::time_point m_lastActivity;
+
+    // Where the body goes while Read runs; bytes of a callback that did not
+    // fit wait in m_overflow (at most one callback's worth).
+    char* m_readBuffer = nullptr;
+    std::size_t m_readSize = 0;
+    std::size_t m_readFilled = 0;
+    std::vector<char> m_overflow;
+    std::size_t m_overflowPos = 0;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+
+#include "support/TempDir.h"
+
+// A real nginx (/usr/sbin/nginx) on a free 127.0.0.1 port, serving a
+// temporary document root, for tests and benchmarks that need a plain,
+// correct HTTP server. Started by the constructor (which waits until it
+// answers and throws std::runtime_error when it cannot start), stopped by the
+// destructor. gzip is on for every type, so a client that does not ask for
+// identity gets compressed bodies. Use from one thread.
+class NginxServer {
+public:
+    struct Options {
+        bool tls = false;            // https with a certificate made for 127.0.0.1
+        std::string extraServerConfig; // directives added inside the server block
+    };
+
+    NginxServer();
+    explicit NginxServer(const Options& options);
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    // "http://127.0.0.1:PORT/" (or https), ending with '/'.
+    std::string BaseUrl() const;
+    std::uint16_t Port() const { return m_port; }
+    // Files placed here are served at BaseUrl() + their relative path.
+    const std::filesystem::path& DocumentRoot() const { return m_docRoot; }
+    // Writes a file under the document root and returns its full path.
+    std::string Put(const std::string& relative, const std::string& content) const;
+    // The certificate (PEM) to trust when tls is on; empty otherwise.
+    std::string CertificateFile() const { return m_certFile; }
+
+private:
+    void Start(const Options& options);
+    void Stop();
+
+    TempDir m_dir;
+    std::filesystem::path m_docRoot;
+    std::string m_certFile;
+    std::uint16_t m_port = 0;
+    bool m_tls = false;
+    pid_t m_pid = -1;
+};
+
+// A free TCP port on 127.0.0.1 at the time of the call.
+std::uint16_t FreeLoopbackPort();
+// True when something accepts connections on 127.0.0.1:port.
+bool LoopbackPortAnswers(std::uint16_t port);
