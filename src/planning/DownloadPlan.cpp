@@ -1,0 +1,122 @@
+#include "planning/DownloadPlan.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "planning/DownloadSession.h"
+#include "planning/Md5.h"
+
+int CompareDigestText(const char computed[32], const std::array<char, 32>& listed)
+{
+    const int order = std::memcmp(computed, listed.data(), listed.size());
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+namespace {
+
+bool PathExists(const std::string& path)
+{
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+// Makes every directory level of relativePath below folder, outer first.
+// Failures are left for the file test to find.
+void MakeDirectoriesOf(const std::string& folder, const std::string& relativePath)
+{
+    for (std::size_t slash = relativePath.find('/'); slash != std::string::npos;
+         slash = relativePath.find('/', slash + 1)) {
+        const std::string directory = folder + relativePath.substr(0, slash + 1);
+        if (!PathExists(directory))
+            ::mkdir(directory.c_str(), 0777);
+    }
+}
+
+int CompareFileDigest(const std::string& path, const std::array<char, 32>& listed)
+{
+    // A file that cannot be read digests as zeros and so differs.
+    unsigned char digest[16] = {};
+    Md5Context context;
+    DigestFile(path, &context, digest);
+    const std::string text = DigestToHex(digest);
+    return CompareDigestText(text.data(), listed);
+}
+
+// The .des side file against the listed digest; 0 when it cannot be opened.
+int CompareSideFile(const std::string& path, const std::array<char, 32>& listed)
+{
+    std::ifstream side(path, std::ios::binary);
+    if (!side)
+        return 0;
+    char head[32] = {};
+    side.read(head, sizeof head);
+    return CompareDigestText(head, listed);
+}
+
+// Length of the .tmp partial file, 0 when it cannot be opened.
+std::uint64_t PartialLength(const std::string& path)
+{
+    std::ifstream partial(path, std::ios::binary | std::ios::ate);
+    if (!partial)
+        return 0;
+    const auto end = partial.tellg();
+    return end < 0 ? 0 : static_cast<std::uint64_t>(end);
+}
+
+} // namespace
+
+void BuildDownloadPlan(DownloadSession& session, const std::string& folder, const std::string& baseUrl,
+                       const std::vector<FileLine>& files, const RemoteSizeQuery& querySize)
+{
+    std::uint64_t totalBytes = 0;
+    std::uint64_t bytesToFetch = 0;
+    std::uint64_t bytesDone = 0;
+    std::vector<PlanEntry>& plan = *session.plan;
+
+    for (const FileLine& file : files) {
+        const std::string relative = ListedNameToPath(file.name);
+        PlanEntry entry;
+        entry.path = folder + relative;
+        std::copy(file.md5.begin(), file.md5.end(), entry.md5.begin());
+
+        bool exists = false;
+        if (folder.empty()) {
+            entry.localDiffers = 1;
+            entry.partialDiffers = 1;
+        } else {
+            MakeDirectoriesOf(folder, relative);
+            exists = PathExists(entry.path);
+            if (exists)
+                entry.localDiffers = CompareFileDigest(entry.path, file.md5);
+            entry.partialDiffers = CompareSideFile(entry.path + ".des", file.md5);
+        }
+
+        entry.size = querySize(baseUrl + relative);
+        totalBytes += entry.size;
+        if (exists && entry.localDiffers == 0) {
+            entry.needed = 0;
+            bytesDone += entry.size;
+        } else {
+            entry.needed = 1;
+            if (entry.localDiffers == 0 && entry.partialDiffers == 0) {
+                // A partial longer than the file (its size unknown, or the
+                // server's copy shrank) counts as the whole file, never as a
+                // negative amount still to fetch.
+                const std::uint64_t partial = std::min(PartialLength(entry.path + ".tmp"), entry.size);
+                bytesDone += partial;
+                bytesToFetch += entry.size - partial;
+            } else {
+                bytesToFetch += entry.size;
+            }
+        }
+        plan.push_back(std::move(entry));
+    }
+
+    session.fileCount = static_cast<int>(plan.size());
+    session.totalBytes = totalBytes;
+    session.bytesToFetch = bytesToFetch;
+    session.bytesDone = bytesDone;
+}

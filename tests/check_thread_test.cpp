@@ -1,0 +1,554 @@
+#include "planning/CheckThread.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "app/RunEnvironment.h"
+#include "planning/DownloadSession.h"
+#include "planning/Md5.h"
+#include "platform/Drives.h"
+#include "platform/FolderStore.h"
+#include "platform/WorkerThread.h"
+#include "support/NginxServer.h"
+#include "support/RecordingWindow.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* CheckingText = "检测中...约3-5分钟";
+constexpr const char* ListFailedText = "读取配置文件失败!\n请检查网络连接!";
+constexpr const char* NoSpaceText = "磁盘空间不足，请重新选择下载目录!";
+constexpr const char* Prompt = "请设置下载路径";
+constexpr const char* RegKey = "folder";
+
+std::string Md5Of(const std::string& bytes)
+{
+    Md5Context context;
+    Md5Init(&context);
+    Md5Update(&context, bytes.data(), bytes.size());
+    Md5Final(&context);
+    return DigestToHex(context.digest);
+}
+
+class MemoryFolderStore final : public IFolderStore {
+public:
+    std::optional<std::string> Read(const std::string& name) const override
+    {
+        const auto it = values.find(name);
+        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    bool Write(const std::string& name, const std::string& folder) override
+    {
+        values[name] = folder;
+        return true;
+    }
+    std::map<std::string, std::string> values;
+};
+
+// Drives with made-up free space; a path is on the drive whose root is its
+// longest prefix.
+class ScriptedDrives final : public IDrives {
+public:
+    std::vector<DriveRoot> List() const override { return roots; }
+    std::optional<std::uint64_t> FreeBytes(const std::string& path) const override
+    {
+        std::optional<std::uint64_t> best;
+        std::size_t bestLength = 0;
+        for (const auto& [root, bytes] : free) {
+            if (path.compare(0, root.size(), root) == 0 && root.size() >= bestLength) {
+                best = bytes;
+                bestLength = root.size();
+            }
+        }
+        return best;
+    }
+    std::vector<DriveRoot> roots;
+    std::map<std::string, std::uint64_t> free;
+};
+
+// For runs that end the process: what the window is asked to do goes to
+// standard error, where the death test can see it.
+class PrintingWindow final : public IDownloadWindow {
+public:
+    explicit PrintingWindow(LocalConfig config) : m_config(std::move(config)) {}
+    const LocalConfig& Config() const override { return m_config; }
+    void SetText(int, const std::string&) override {}
+    void Enable(int, bool) override {}
+    void Show(int, bool) override {}
+    void SetFace(const StateImageIds&) override {}
+    void HideMainWindow() override { std::cerr << "HIDE\n"; }
+    MessageAnswer Message(MessageOwner owner, const std::string& text, MessageButtons, const std::string&) override
+    {
+        std::cerr << "MESSAGE " << (owner == MessageOwner::None ? "none " : "main ") << text << "\n";
+        return MessageAnswer::Ok;
+    }
+    std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
+    void RunStartCommand() override { std::cerr << "START\n"; }
+
+private:
+    LocalConfig m_config;
+};
+
+struct ServedFile {
+    std::string name; // as listed, '\' between folders
+    std::string content;
+};
+
+class CheckRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_downloadSession.ResetForTest();
+        g_downloadSession.mainWindow = &window;
+        g_downloadSession.progressBar = &bar;
+        m_savedEnvironment = TheRunEnvironment();
+        TheRunEnvironment() = RunEnvironment{&store, &drives};
+        window.config.m_strUpdate = server.BaseUrl() + "lists/update.txt";
+        window.config.m_strSetup = server.BaseUrl() + "lists/setup.txt";
+        window.config.m_strRegKey = RegKey;
+        window.config.m_strDir = "Game";
+        drives.roots = {{folder.Folder(), DriveType::Fixed}};
+        drives.free = {{folder.Folder(), std::uint64_t{1} << 40}};
+        g_downloadSession.SetDownloadFolder(folder.Folder());
+        m_sysrepLog = reports.Folder() + "sysrep.log";
+        setenv("SYSREP_LOG", m_sysrepLog.c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        if (auto moved = LastMovedCheckRun())
+            moved->Wait();
+        unsetenv("SYSREP_LOG");
+        g_downloadSession.ResetForTest();
+        TheRunEnvironment() = m_savedEnvironment;
+    }
+
+    std::string FileBase() const { return server.BaseUrl() + "game/"; }
+
+    // Serves the files and lists them (status "1", version "v1") with the
+    // installer named in setup.txt. extraLines go after the file lines.
+    void Publish(const std::vector<ServedFile>& files, const std::string& installer = "setup.exe",
+                 const std::string& extraLines = "")
+    {
+        std::string update = "1\nv1\n" + FileBase() + "\n";
+        for (const ServedFile& file : files) {
+            std::string path = file.name;
+            std::replace(path.begin(), path.end(), '\\', '/');
+            server.Put("game/" + path, file.content);
+            update += file.name + "," + Md5Of(file.content) + "\n";
+        }
+        server.Put("lists/update.txt", update + extraLines);
+        server.Put("lists/setup.txt", installer + "\r\n");
+    }
+
+    std::vector<std::string> Reports() const
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadFileText(m_sysrepLog));
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    NginxServer server;
+    TempDir folder;
+    TempDir reports;
+    RecordingWindow window;
+    RecordingProgressBar bar;
+    MemoryFolderStore store;
+    ScriptedDrives drives;
+
+private:
+    RunEnvironment m_savedEnvironment;
+    std::string m_sysrepLog;
+};
+
+std::vector<std::string> Fields(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');)
+        fields.push_back(field);
+    return fields;
+}
+
+} // namespace
+
+// The four rows of the plan's decision against a real server, and the window
+// a run leaves behind when something is left to fetch.
+TEST_F(CheckRun, plans_present_changed_resumable_and_stale_files_with_exact_totals)
+{
+    const std::string good(3000, 'g');
+    const std::string changed(5000, 'c');
+    const std::string resumed(4000, 'r');
+    const std::string stale(7000, 's');
+    Publish({{"present.bin", good}, {"changed.bin", changed}, {"resumed.bin", resumed}, {"stale.bin", stale}});
+    folder.Write("present.bin", good);
+    folder.Write("changed.bin", "an older build");
+    folder.Write("resumed.bin.des", Md5Of(resumed));
+    folder.Write("resumed.bin.tmp", resumed.substr(0, 1000));
+    folder.Write("stale.bin.des", Md5Of("older version"));
+    folder.Write("stale.bin.tmp", std::string(2500, 'x'));
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    DownloadSession& s = g_downloadSession;
+    ASSERT_EQ(s.fileCount.load(), 4);
+    const int needed[] = {0, 1, 1, 1};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ((*s.plan)[i].needed, needed[i]) << i;
+    EXPECT_EQ((*s.plan)[3].partialDiffers != 0, true);
+    EXPECT_EQ(s.totalBytes.load(), 19000u);
+    EXPECT_EQ(s.bytesDone.load(), 3000u + 1000u);
+    EXPECT_EQ(s.bytesToFetch.load(), 5000u + 3000u + 7000u);
+    EXPECT_EQ(s.checkFinished.load(), 1);
+    EXPECT_EQ(s.installerReady.load(), 0);
+    {
+        std::lock_guard lock(s.stringsMutex);
+        EXPECT_EQ(s.installerPath, folder.Folder() + "setup.exe");
+        EXPECT_EQ(s.fileBaseUrl, FileBase());
+        EXPECT_EQ(s.listVersion, "v1");
+    }
+
+    EXPECT_EQ(window.Text(IDC_VERSION), "版本信息:v1");
+    EXPECT_EQ(window.Text(IDC_STATUS), "");
+    EXPECT_EQ(window.Text(IDC_FOLDER), " " + folder.Folder());
+    EXPECT_EQ(window.Face(), kStartFace);
+    EXPECT_TRUE(window.Enabled(IDC_START));
+    EXPECT_TRUE(window.Visible(IDC_BROWSE));
+    EXPECT_TRUE(window.Enabled(IDC_BROWSE));
+    // Both buttons were off while the run checked, and the status said so.
+    const auto events = window.Events();
+    const auto at = [&](const std::string& e) { return std::find(events.begin(), events.end(), e) - events.begin(); };
+    EXPECT_LT(at("enable 1000 0"), at("enable 1003 0"));
+    EXPECT_LT(at("enable 1003 0"), at(std::string("text 1010 ") + CheckingText));
+    EXPECT_LT(at(std::string("text 1010 ") + CheckingText), at("enable 1000 1"));
+    // Nothing starts by itself for a folder that was not remembered, and the
+    // run cleans its copies of the lists away.
+    EXPECT_EQ(at("start"), static_cast<long>(events.size()));
+    EXPECT_FALSE(fs::exists(folder.Path() / "update.txt"));
+    EXPECT_FALSE(fs::exists(folder.Path() / "setup.txt"));
+}
+
+TEST_F(CheckRun, every_file_present_gives_the_install_face_and_nothing_starts)
+{
+    Publish({{"setup.exe", "installer"}, {"data\\a.pak", "a"}});
+    folder.Write("setup.exe", "installer");
+    folder.Write("data/a.pak", "a");
+    g_downloadSession.folderFromRegistry = 1;
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    EXPECT_EQ(g_downloadSession.installerReady.load(), 1);
+    EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
+    EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 0u);
+    EXPECT_EQ(g_downloadSession.bytesDone.load(), g_downloadSession.totalBytes.load());
+    EXPECT_EQ(g_downloadSession.totalBytes.load(), 10u);
+    EXPECT_EQ(window.Text(IDC_STATUS), "下载完成!");
+    EXPECT_EQ(window.Face(), kInstallFace);
+    EXPECT_TRUE(window.Enabled(IDC_START));
+    EXPECT_FALSE(window.Visible(IDC_BROWSE));
+    EXPECT_FALSE(window.Enabled(IDC_BROWSE));
+    EXPECT_EQ(bar.Pos(), 100);
+    const auto events = window.Events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "start"), 0);
+}
+
+TEST_F(CheckRun, returning_user_starts_the_download_after_the_check_finished)
+{
+    Publish({{"big.bin", std::string(10000, 'b')}});
+    g_downloadSession.folderFromRegistry = 1;
+    int checkFinishedWhenStarted = -1;
+    window.onStartCommand = [&] { checkFinishedWhenStarted = g_downloadSession.checkFinished.load(); };
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    const auto events = window.Events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "start"), 1);
+    EXPECT_EQ(events.back(), "start");
+    EXPECT_EQ(checkFinishedWhenStarted, 1);
+}
+
+// Lists that hold no file: only the status line, or only the head.
+TEST_F(CheckRun, lists_without_file_lines_leave_nothing_to_fetch)
+{
+    const char* lists[] = {"1", "1\n", "1\r\nv1\r\n" /* no base line */, "1\nv1\nhttp://unused/\n"};
+    for (const char* list : lists) {
+        server.Put("lists/update.txt", list);
+        server.Put("lists/setup.txt", "setup.exe");
+        g_downloadSession.installerReady = 0;
+
+        EXPECT_EQ(CheckThreadProc(), 0) << list;
+        EXPECT_EQ(g_downloadSession.fileCount.load(), 0) << list;
+        EXPECT_EQ(g_downloadSession.totalBytes.load(), 0u) << list;
+        EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 0u) << list;
+        EXPECT_EQ(g_downloadSession.installerReady.load(), 1) << list;
+        EXPECT_EQ(window.Face(), kInstallFace) << list;
+    }
+}
+
+// CRLF line ends, a line without a comma, a short digest, nested folders and
+// a file the server does not have, in one list.
+TEST_F(CheckRun, list_quirks_are_read_as_the_format_says)
+{
+    server.Put("game/a/b/deep.dat", "deep content");
+    server.Put("game/short.dat", "short");
+    server.Put("lists/update.txt", "1\r\nv2\r\n" + FileBase() + "\r\n" + "a\\b\\deep.dat," +
+                                       Md5Of("deep content") + "\r\n" + "this line has no comma\r\n" +
+                                       "short.dat,abc\r\n" + "missing.dat," + Md5Of("gone") + "\r\n");
+    server.Put("lists/setup.txt", "a\\setup.exe\r\n");
+    folder.Write("a/b/deep.dat", "deep content");
+    folder.Write("short.dat", "short");
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    const DownloadSession& s = g_downloadSession;
+    ASSERT_EQ(s.fileCount.load(), 3);
+    EXPECT_EQ((*s.plan)[0].path, folder.Folder() + "a/b/deep.dat");
+    EXPECT_EQ((*s.plan)[0].needed, 0);
+    EXPECT_EQ((*s.plan)[1].needed, 1); // its digest field is "abc" and zeros
+    EXPECT_EQ(std::string((*s.plan)[1].md5.data(), 32), "abc" + std::string(29, '\0'));
+    EXPECT_EQ((*s.plan)[2].size, 0u); // the size query failed: unknown
+    EXPECT_EQ(s.totalBytes.load(), 12u + 5u);
+    EXPECT_EQ(s.bytesDone.load(), 12u);
+    EXPECT_EQ(s.bytesToFetch.load(), 5u);
+    EXPECT_EQ(window.Text(IDC_VERSION), "版本信息:v2");
+    // The missing file of unknown size is still missing: not ready.
+    EXPECT_EQ(s.installerReady.load(), 0);
+    EXPECT_EQ(window.Face(), kStartFace);
+    std::lock_guard lock(g_downloadSession.stringsMutex);
+    EXPECT_EQ(g_downloadSession.installerPath, folder.Folder() + "a/setup.exe");
+}
+
+TEST_F(CheckRun, more_than_a_thousand_file_lines_are_all_planned)
+{
+    std::vector<ServedFile> files;
+    for (int i = 0; i < 1001; ++i)
+        files.push_back({"f\\" + std::to_string(i), std::to_string(i)});
+    Publish(files);
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    EXPECT_EQ(g_downloadSession.fileCount.load(), 1001);
+    EXPECT_EQ(g_downloadSession.plan->back().path, folder.Folder() + "f/1000");
+    EXPECT_EQ(g_downloadSession.plan->back().size, 4u);
+    std::uint64_t expected = 0;
+    for (const ServedFile& file : files)
+        expected += file.content.size();
+    EXPECT_EQ(g_downloadSession.totalBytes.load(), expected);
+    EXPECT_EQ(g_downloadSession.bytesToFetch.load(), expected);
+}
+
+TEST_F(CheckRun, second_run_holds_nothing_of_the_first)
+{
+    Publish({{"one.bin", std::string(6000, '1')}, {"two.bin", std::string(4000, '2')}});
+    EXPECT_EQ(CheckThreadProc(), 0);
+    ASSERT_EQ(g_downloadSession.fileCount.load(), 2);
+    ASSERT_EQ(g_downloadSession.bytesToFetch.load(), 10000u);
+
+    // The user picks another folder in which one file is already present.
+    TempDir other;
+    other.Write("one.bin", std::string(6000, '1'));
+    drives.free[other.Folder()] = std::uint64_t{1} << 40;
+    g_downloadSession.SetDownloadFolder(other.Folder());
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    EXPECT_EQ(g_downloadSession.fileCount.load(), 2);
+    EXPECT_EQ(g_downloadSession.plan->size(), 2u);
+    EXPECT_EQ(g_downloadSession.plan->front().path, other.Folder() + "one.bin");
+    EXPECT_EQ(g_downloadSession.totalBytes.load(), 10000u);
+    EXPECT_EQ(g_downloadSession.bytesDone.load(), 6000u);
+    EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 4000u);
+}
+
+TEST_F(CheckRun, removed_folder_ends_the_run_before_any_request)
+{
+    window.config.m_strUpdate = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/update.txt";
+    store.values[RegKey] = folder.Folder() + "gone/";
+    g_downloadSession.SetDownloadFolder(folder.Folder() + "gone/");
+    g_downloadSession.checkFinished = 1; // left as it was
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    EXPECT_EQ(g_downloadSession.DownloadFolder(), "");
+    EXPECT_EQ(store.values[RegKey], "");
+    EXPECT_EQ(window.Text(IDC_FOLDER), Prompt);
+    EXPECT_EQ(window.Events(), (std::vector<std::string>{std::string("text 1005 ") + Prompt, "enable 1003 1",
+                                                         "enable 1000 1"}));
+    EXPECT_EQ(g_downloadSession.plan, nullptr);
+    EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
+}
+
+TEST_F(CheckRun, too_little_space_in_a_chosen_folder_asks_for_another)
+{
+    Publish({{"big.bin", std::string(8000, 'b')}});
+    drives.free[folder.Folder()] = 8000; // equal is not enough
+    store.values[RegKey] = folder.Folder();
+    g_downloadSession.folderFromRegistry = 1;
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    EXPECT_EQ(g_downloadSession.DownloadFolder(), "");
+    EXPECT_EQ(store.values[RegKey], "");
+    EXPECT_EQ(g_downloadSession.checkFinished.load(), 0);
+    EXPECT_EQ(g_downloadSession.folderFromRegistry.load(), 0);
+    EXPECT_EQ(g_downloadSession.totalBytes.load(), 0u);
+    EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 0u);
+    EXPECT_EQ(g_downloadSession.fileCount.load(), 1); // kept until the next run
+    const auto messages = window.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, NoSpaceText);
+    EXPECT_EQ(messages[0].owner, MessageOwner::MainWindow);
+    EXPECT_TRUE(window.Enabled(IDC_START));
+    EXPECT_TRUE(window.Enabled(IDC_BROWSE));
+    EXPECT_TRUE(window.Visible(IDC_BROWSE));
+    EXPECT_EQ(window.Text(IDC_FOLDER), Prompt);
+    EXPECT_FALSE(fs::exists(folder.Path() / "update.txt"));
+    const auto events = window.Events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "start"), 0);
+}
+
+TEST_F(CheckRun, too_little_space_in_a_defaulted_folder_moves_to_the_next_fixed_drive_with_room)
+{
+    Publish({{"big.bin", std::string(8000, 'b')}});
+    TempDir removable, fullFixed, roomyFixed;
+    drives.roots = {{folder.Folder(), DriveType::Fixed},
+                    {removable.Folder(), DriveType::Removable},
+                    {fullFixed.Folder(), DriveType::Fixed},
+                    {roomyFixed.Folder(), DriveType::Fixed}};
+    drives.free = {{folder.Folder(), 100},
+                   {removable.Folder(), 1 << 20},
+                   {fullFixed.Folder(), 8000},
+                   {roomyFixed.Folder(), 8001}};
+    const std::string defaulted = folder.Folder() + "Game/";
+    fs::create_directories(defaulted);
+    g_downloadSession.SetDownloadFolder(defaulted);
+    g_downloadSession.folderDefaulted = 1;
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+    const auto moved = LastMovedCheckRun();
+    ASSERT_NE(moved, nullptr);
+    moved->Wait();
+
+    const std::string expected = roomyFixed.Folder() + "Game/";
+    EXPECT_EQ(g_downloadSession.DownloadFolder(), expected);
+    EXPECT_TRUE(fs::is_directory(expected));
+    EXPECT_EQ(g_downloadSession.folderDefaulted.load(), 0);
+    EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
+    EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 8000u);
+    EXPECT_EQ(g_downloadSession.plan->front().path, expected + "big.bin");
+    EXPECT_EQ(window.Text(IDC_FOLDER), " " + expected);
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(store.values[RegKey], "");
+}
+
+TEST_F(CheckRun, too_little_space_on_every_fixed_drive_ends_with_the_message)
+{
+    Publish({{"big.bin", std::string(8000, 'b')}});
+    drives.free = {{folder.Folder(), 10}};
+    g_downloadSession.SetDownloadFolder(folder.Folder());
+    g_downloadSession.folderDefaulted = 1;
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    EXPECT_EQ(g_downloadSession.DownloadFolder(), "");
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0].text, NoSpaceText);
+    EXPECT_EQ(g_downloadSession.checkFinished.load(), 0);
+}
+
+// The runs below end the process, so each runs in a child.
+
+TEST_F(CheckRun, unreachable_list_hides_the_window_reports_c_and_ends)
+{
+    const std::string dead = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/update.txt";
+    LocalConfig config = window.config;
+    config.m_strUpdate = dead;
+    EXPECT_EXIT(
+        {
+            PrintingWindow printing(config);
+            g_downloadSession.mainWindow = &printing;
+            CheckThreadProc();
+        },
+        ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 读取配置文件失败");
+
+    const auto reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    const auto fields = Fields(reports[0]);
+    ASSERT_EQ(fields.size(), 6u);
+    EXPECT_EQ(fields[0], ".//sysinfo.ini");
+    EXPECT_EQ(fields[1], ""); // no list read yet
+    ASSERT_FALSE(fields[2].empty());
+    EXPECT_EQ(fields[2].back(), 'C');
+    EXPECT_EQ(fields[3] + fields[4] + fields[5], "5100");
+    EXPECT_FALSE(fs::exists(folder.Path() / "update.txt"));
+}
+
+TEST_F(CheckRun, maintenance_status_ends_with_its_message_and_keeps_the_list)
+{
+    server.Put("lists/update.txt", "0\nv9\n" + FileBase() + "\n");
+    server.Put("lists/setup.txt", "setup.exe\n");
+    LocalConfig config = window.config;
+    EXPECT_EXIT(
+        {
+            PrintingWindow printing(config);
+            g_downloadSession.mainWindow = &printing;
+            CheckThreadProc();
+        },
+        ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 服务器维护，暂时无可用更新!\n请稍后重新下载!");
+
+    const auto reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(Fields(reports[0]).at(2).back(), 'C');
+    EXPECT_TRUE(fs::exists(folder.Path() / "update.txt"));
+    EXPECT_FALSE(fs::exists(folder.Path() / "setup.txt"));
+}
+
+// A name that escapes the folder refuses the whole list: the message names the
+// line, and nothing of the list is made on disk, not even the folders of the
+// lines before it.
+TEST_F(CheckRun, list_naming_a_file_outside_the_folder_is_refused_with_nothing_written)
+{
+    struct Case {
+        const char* name;
+        std::string update;
+        std::string setup;
+        std::string shown;
+    };
+    const std::string head = "1\nv1\n" + FileBase() + "\n";
+    const std::string ok = "sub\\ok.bin," + Md5Of("ok") + "\n";
+    const Case cases[] = {
+        {"parent", head + ok + "..\\..\\evil.sh," + Md5Of("x") + "\n", "setup.exe", "update.txt 第5行"},
+        {"absolute", head + ok + "/tmp/evil.sh," + Md5Of("x") + "\n", "setup.exe", "update.txt 第5行"},
+        {"drive", head + "C:\\evil.sh," + Md5Of("x") + "\n" + ok, "setup.exe", "update.txt 第4行"},
+        {"installer", head + ok, "..\\run.sh", "setup.txt 第1行"},
+    };
+    for (const Case& c : cases) {
+        server.Put("lists/update.txt", c.update);
+        server.Put("lists/setup.txt", c.setup);
+        LocalConfig config = window.config;
+        EXPECT_EXIT(
+            {
+                PrintingWindow printing(config);
+                g_downloadSession.mainWindow = &printing;
+                CheckThreadProc();
+            },
+            ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 读取配置文件失败!\n" + c.shown)
+            << c.name;
+        EXPECT_TRUE(fs::is_empty(folder.Path())) << c.name;
+    }
+    EXPECT_FALSE(fs::exists(folder.Path().parent_path() / "evil.sh"));
+    const auto reports = Reports();
+    ASSERT_EQ(reports.size(), 4u);
+    for (const std::string& report : reports)
+        EXPECT_EQ(Fields(report).at(2).back(), 'C');
+}

@@ -1,0 +1,221 @@
+#include "planning/DownloadPlan.h"
+
+#include <filesystem>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "planning/DownloadSession.h"
+#include "planning/Md5.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::string Md5Of(const std::string& bytes)
+{
+    Md5Context context;
+    Md5Init(&context);
+    Md5Update(&context, bytes.data(), bytes.size());
+    Md5Final(&context);
+    return DigestToHex(context.digest);
+}
+
+FileLine Line(const std::string& name, const std::string& md5)
+{
+    auto file = ParseFileLine(name + "," + md5, FirstFileLineNumber);
+    return *file;
+}
+
+// Sizes as a server would announce them, by URL; 0 for anything unknown.
+struct FakeSizes {
+    std::map<std::string, std::uint64_t> sizes;
+    std::vector<std::string> asked;
+    RemoteSizeQuery Query()
+    {
+        return [this](const std::string& url) {
+            asked.push_back(url);
+            const auto it = sizes.find(url);
+            return it == sizes.end() ? std::uint64_t{0} : it->second;
+        };
+    }
+};
+
+constexpr const char* Base = "http://files.example/game/";
+
+} // namespace
+
+TEST(download_plan, compare_digest_text_gives_the_sign_of_the_first_differing_unsigned_byte)
+{
+    const std::string listed = "0123456789abcdef0123456789abcdef";
+    std::array<char, 32> md5{};
+    std::copy(listed.begin(), listed.end(), md5.begin());
+    EXPECT_EQ(CompareDigestText(listed.data(), md5), 0);
+    EXPECT_EQ(CompareDigestText("0123456789abcdef0123456789abcdee", md5), -1);
+    EXPECT_EQ(CompareDigestText("1123456789abcdef0123456789abcdef", md5), 1);
+    EXPECT_EQ(CompareDigestText("0123456789ABCDEF0123456789ABCDEF", md5), -1); // 'A' < 'a'
+    EXPECT_EQ(CompareDigestText("\xff" "123456789abcdef0123456789abcdef", md5), 1); // unsigned
+}
+
+// The four rows of the decision: present and equal, present and different
+// (a partial beside it does not count), missing with a matching side file and
+// a partial, missing with a side file of another version.
+TEST(download_plan, decision_table_gives_exact_flags_and_totals)
+{
+    TempDir dir;
+    const std::string folder = dir.Folder();
+    const std::string good(3000, 'g');
+    const std::string bad(5000, 'b');
+    const std::string resumed(4000, 'r');
+    const std::string stale(7000, 's');
+
+    dir.Write("present.bin", good);
+    dir.Write("changed.bin", "old content");
+    dir.Write("changed.bin.tmp", std::string(100, 'x'));
+    dir.Write("resumed.bin.des", Md5Of(resumed));
+    dir.Write("resumed.bin.tmp", resumed.substr(0, 1000));
+    dir.Write("stale.bin.des", Md5Of("another version"));
+    dir.Write("stale.bin.tmp", std::string(2500, 'x'));
+
+    FakeSizes server;
+    server.sizes = {{std::string(Base) + "present.bin", good.size()},
+                    {std::string(Base) + "changed.bin", bad.size()},
+                    {std::string(Base) + "resumed.bin", resumed.size()},
+                    {std::string(Base) + "stale.bin", stale.size()}};
+    const std::vector<FileLine> files = {Line("present.bin", Md5Of(good)), Line("changed.bin", Md5Of(bad)),
+                                         Line("resumed.bin", Md5Of(resumed)), Line("stale.bin", Md5Of(stale))};
+
+    DownloadSession session;
+    session.ResetPlan();
+    BuildDownloadPlan(session, folder, Base, files, server.Query());
+
+    struct Row {
+        const char* name;
+        bool differs;
+        bool partialDiffers;
+        int needed;
+        std::uint64_t size;
+    };
+    const Row rows[] = {{"present.bin", false, false, 0, 3000},
+                        {"changed.bin", true, false, 1, 5000},
+                        {"resumed.bin", false, false, 1, 4000},
+                        {"stale.bin", false, true, 1, 7000}};
+    ASSERT_EQ(session.fileCount.load(), 4);
+    ASSERT_EQ(session.plan->size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const PlanEntry& entry = (*session.plan)[i];
+        EXPECT_EQ(entry.path, folder + rows[i].name);
+        EXPECT_EQ(entry.localDiffers != 0, rows[i].differs) << rows[i].name;
+        EXPECT_EQ(entry.partialDiffers != 0, rows[i].partialDiffers) << rows[i].name;
+        EXPECT_EQ(entry.needed, rows[i].needed) << rows[i].name;
+        EXPECT_EQ(entry.size, rows[i].size) << rows[i].name;
+        EXPECT_EQ(std::string(entry.md5.data(), 32), std::string(files[i].md5.data(), 32));
+    }
+    EXPECT_EQ(session.totalBytes.load(), 3000u + 5000u + 4000u + 7000u);
+    EXPECT_EQ(session.bytesDone.load(), 3000u + 1000u);
+    EXPECT_EQ(session.bytesToFetch.load(), 5000u + 3000u + 7000u);
+    EXPECT_EQ(server.asked.size(), 4u);
+}
+
+TEST(download_plan, uppercase_digest_never_matches_so_the_file_is_fetched_again)
+{
+    TempDir dir;
+    const std::string content = "exact bytes";
+    dir.Write("upper.bin", content);
+    std::string upper = Md5Of(content);
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    FakeSizes server;
+    server.sizes = {{std::string(Base) + "upper.bin", content.size()}};
+
+    DownloadSession session;
+    session.ResetPlan();
+    BuildDownloadPlan(session, dir.Folder(), Base, {Line("upper.bin", upper)}, server.Query());
+
+    const PlanEntry& entry = session.plan->at(0);
+    EXPECT_NE(entry.localDiffers, 0);
+    EXPECT_EQ(entry.needed, 1);
+    EXPECT_EQ(session.bytesToFetch.load(), content.size());
+    EXPECT_EQ(session.bytesDone.load(), 0u);
+}
+
+TEST(download_plan, nested_names_make_their_folders_and_ask_the_size_with_slashes)
+{
+    TempDir dir;
+    FakeSizes server;
+    server.sizes = {{std::string(Base) + "a/b/deep.dat", 42}};
+
+    DownloadSession session;
+    session.ResetPlan();
+    BuildDownloadPlan(session, dir.Folder(), Base, {Line("a\\b\\deep.dat", Md5Of("x"))}, server.Query());
+
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "a"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "a" / "b"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "a" / "b" / "deep.dat"));
+    EXPECT_EQ(session.plan->at(0).path, dir.Folder() + "a/b/deep.dat");
+    EXPECT_EQ(server.asked, std::vector<std::string>{std::string(Base) + "a/b/deep.dat"});
+    EXPECT_EQ(session.bytesToFetch.load(), 42u);
+}
+
+TEST(download_plan, empty_folder_marks_every_file_needed_and_touches_nothing)
+{
+    TempDir dir;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    dir.Write("here.bin", "present in the working directory");
+    FakeSizes server;
+    server.sizes = {{std::string(Base) + "here.bin", 33}, {std::string(Base) + "sub/x.bin", 10}};
+
+    DownloadSession session;
+    session.ResetPlan();
+    BuildDownloadPlan(session, "", Base, {Line("here.bin", Md5Of("present in the working directory")),
+                                          Line("sub\\x.bin", Md5Of("x"))},
+                      server.Query());
+    std::filesystem::current_path(cwd);
+
+    for (const PlanEntry& entry : *session.plan) {
+        EXPECT_EQ(entry.localDiffers, 1);
+        EXPECT_EQ(entry.partialDiffers, 1);
+        EXPECT_EQ(entry.needed, 1);
+    }
+    EXPECT_EQ(session.plan->at(1).path, "sub/x.bin");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "sub"));
+    EXPECT_EQ(session.bytesToFetch.load(), 43u);
+    EXPECT_EQ(session.bytesDone.load(), 0u);
+}
+
+TEST(download_plan, unknown_size_is_zero_and_never_borrowed_from_the_previous_file)
+{
+    TempDir dir;
+    FakeSizes server;
+    server.sizes = {{std::string(Base) + "known.bin", 9000}};
+    dir.Write("unknown.bin.tmp", std::string(500, 'p')); // longer than the unknown size
+
+    DownloadSession session;
+    session.ResetPlan();
+    BuildDownloadPlan(session, dir.Folder(), Base,
+                      {Line("known.bin", Md5Of("k")), Line("unknown.bin", Md5Of("u"))}, server.Query());
+
+    EXPECT_EQ(session.plan->at(0).size, 9000u);
+    EXPECT_EQ(session.plan->at(1).size, 0u);
+    EXPECT_EQ(session.plan->at(1).needed, 1);
+    EXPECT_EQ(session.totalBytes.load(), 9000u);
+    // The 500 partial bytes of a file of unknown size must not wrap the count.
+    EXPECT_EQ(session.bytesToFetch.load(), 9000u);
+    EXPECT_EQ(session.bytesDone.load(), 0u);
+}
+
+TEST(download_plan, more_than_a_thousand_lines_are_all_planned)
+{
+    TempDir dir;
+    std::vector<FileLine> files;
+    for (int i = 0; i < 1500; ++i)
+        files.push_back(Line("f" + std::to_string(i), Md5Of(std::to_string(i))));
+    DownloadSession session;
+    session.ResetPlan();
+    BuildDownloadPlan(session, dir.Folder(), Base, files, [](const std::string&) { return std::uint64_t{2}; });
+
+    EXPECT_EQ(session.fileCount.load(), 1500);
+    EXPECT_EQ(session.plan->back().path, dir.Folder() + "f1499");
+    EXPECT_EQ(session.totalBytes.load(), 3000u);
+    EXPECT_EQ(session.bytesToFetch.load(), 3000u);
+}

@@ -1,0 +1,50 @@
+#include "transfer/UrlToFile.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "support/NginxServer.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+TEST(url_to_file, fetches_the_body_exactly_and_follows_a_redirect)
+{
+    NginxServer::Options options;
+    options.extraServerConfig = "location = /moved.txt { return 302 /lists/update.txt; }";
+    NginxServer server(options);
+    std::string body = "1\r\nv1\r\nhttp://x/\r\n";
+    for (int i = 0; i < 2000; ++i)
+        body += "file" + std::to_string(i) + ",0123456789abcdef0123456789abcdef\n";
+    server.Put("lists/update.txt", body);
+    TempDir dir;
+    const std::string target = dir.Folder() + "update.txt";
+    dir.Write("update.txt", "an older, longer list that must be replaced entirely" + std::string(200000, 'x'));
+
+    ASSERT_TRUE(UrlToFile(server.BaseUrl() + "lists/update.txt?t=123", target));
+    EXPECT_EQ(ReadFileText(target), body);
+
+    fs::remove(target);
+    ASSERT_TRUE(UrlToFile(server.BaseUrl() + "moved.txt?t=1", target));
+    EXPECT_EQ(ReadFileText(target), body);
+}
+
+TEST(url_to_file, failures_leave_no_file_behind)
+{
+    NginxServer server;
+    TempDir dir;
+    const std::string target = dir.Folder() + "update.txt";
+    const std::string failing[] = {
+        server.BaseUrl() + "lists/missing.txt?t=1",                                   // 404
+        "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/update.txt?t=1", // nobody listens
+        "?t=1",                                                                      // empty configured URL
+        "file:///etc/hostname",                                                      // not http
+    };
+    for (const std::string& url : failing) {
+        EXPECT_FALSE(UrlToFile(url, target)) << url;
+        EXPECT_FALSE(fs::exists(target)) << url;
+    }
+    server.Put("ok.txt", "ok");
+    EXPECT_FALSE(UrlToFile(server.BaseUrl() + "ok.txt", dir.Folder() + "no/such/folder/x.txt"));
+}
