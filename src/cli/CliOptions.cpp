@@ -1,0 +1,119 @@
+#include "cli/CliOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+bool ParseCount(const std::string& text, int& value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 9)
+        return false;
+    value = std::atoi(text.c_str());
+    return true;
+}
+
+bool ParseSeconds(const std::string& text, double& value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end == nullptr || *end != '\0' || !std::isfinite(parsed) || parsed > 86400.0)
+        return false;
+    value = parsed;
+    return true;
+}
+
+} // namespace
+
+std::string CliUsage()
+{
+    return "Usage: zorvath-cli [OPTION]...\n"
+           "Downloads the game's installer and files named by the server lists of\n"
+           "./config.ini, resuming what was half fetched, and checks each by MD5.\n"
+           "\n"
+           "  --config FILE         read the settings from FILE instead of ./config.ini\n"
+           "  --folder DIR          download into DIR (as if chosen with the change-folder button)\n"
+           "  --install             launch the installer once every file is present\n"
+           "  --retries N           resume after up to N failures in a row on one file (default 5)\n"
+           "  --retry-wait SECONDS  wait before such a resume (default 5)\n"
+           "  --quiet               print no progress, only failure messages\n"
+           "  --help                print this help and exit\n"
+           "  --version             print the version and exit\n"
+           "\n"
+           "Exit status: 0 every file present (and the installer launched with --install);\n"
+           "1 the server lists could not be fetched or read, the server is under maintenance,\n"
+           "or a list was refused; 2 wrong usage or no download folder; 3 a file still failed\n"
+           "after the retries, or the installer could not be started; 4 not enough disk space;\n"
+           "130 interrupted.\n";
+}
+
+std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error)
+{
+    CliOptions options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasInlineValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            const auto equals = arg.find('=');
+            if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+                arg = arg.substr(0, equals);
+                hasInlineValue = true;
+            }
+        }
+        const bool takesValue =
+            arg == "--config" || arg == "--folder" || arg == "--retries" || arg == "--retry-wait";
+        if (takesValue && !hasInlineValue) {
+            if (i + 1 >= argc) {
+                error = "option " + arg + " needs a value";
+                return std::nullopt;
+            }
+            value = argv[++i];
+        } else if (!takesValue && hasInlineValue) {
+            error = "option " + arg + " takes no value";
+            return std::nullopt;
+        }
+
+        if (arg == "--config") {
+            if (value.empty()) {
+                error = "--config needs a file name";
+                return std::nullopt;
+            }
+            options.configPath = value;
+            options.configGiven = true;
+        } else if (arg == "--folder") {
+            if (value.empty()) {
+                error = "--folder needs a folder name";
+                return std::nullopt;
+            }
+            options.folder = value;
+        } else if (arg == "--retries") {
+            if (!ParseCount(value, options.retries)) {
+                error = "--retries needs a whole number of 0 or more, not '" + value + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--retry-wait") {
+            if (!ParseSeconds(value, options.retryWait)) {
+                error = "--retry-wait needs a number of seconds (0 to 86400), not '" + value + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--install") {
+            options.install = true;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg == "--help") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else {
+            error = arg.rfind("-", 0) == 0 ? "unknown option " + arg : "unexpected argument '" + arg + "'";
+            return std::nullopt;
+        }
+    }
+    return options;
+}

@@ -1,0 +1,281 @@
+#include "cli/ConsoleClient.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <pthread.h>
+#include <unistd.h>
+
+#include "app/Commands.h"
+#include "app/LocalConfig.h"
+#include "app/RunEnvironment.h"
+#include "app/StepTrace.h"
+#include "cli/ConsoleWindow.h"
+#include "planning/CheckThread.h"
+#include "planning/DownloadSession.h"
+#include "platform/WorkerThread.h"
+#include "transfer/DownloadThread.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kNoSpace[] = "磁盘空间不足，请重新选择下载目录!";
+const char kFolderGone[] = "下载路径不存在!\n请重新选择下载路径!";
+
+std::atomic<int> g_exitStatus{ExitAllPresent};
+
+// The client's end of every path: the trace ends in "C" unless the installer
+// is ready, the trace is reported, and the process ends with the status the
+// client chose. Unlike the window it does not linger: the report call has
+// returned by then.
+void ConsoleEnd(EndReason reason)
+{
+    const int status = reason == EndReason::InstallerLaunched ? ExitAllPresent : g_exitStatus.load();
+    if (g_downloadSession.installerReady == 0)
+        AppendStep("C");
+    const std::string trace = StepTraceText();
+    if (!trace.empty())
+        SendMachineInfo(trace);
+    std::fflush(nullptr);
+    ::_exit(status);
+}
+
+[[noreturn]] void Finish(int status)
+{
+    g_exitStatus = status;
+    ConsoleEnd(EndReason::Closed);
+    ::_exit(status);
+}
+
+std::string FormatMegabytes(double bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", bytes / 1048576.0);
+    return text;
+}
+
+std::string FormatDuration(double seconds)
+{
+    if (!std::isfinite(seconds) || seconds < 0 || seconds > 359999)
+        return "--:--";
+    const long total = std::lround(seconds);
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%02ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+// The speed over the last few seconds, from samples of bytesDone.
+class Speedometer {
+public:
+    void Sample(Clock::time_point now, std::uint64_t bytes)
+    {
+        m_samples.push_back({now, bytes});
+        while (m_samples.size() > 2 && now - m_samples.front().first > std::chrono::seconds(3))
+            m_samples.pop_front();
+    }
+    void Reset() { m_samples.clear(); }
+    double BytesPerSecond() const
+    {
+        if (m_samples.size() < 2)
+            return 0.0;
+        const auto& first = m_samples.front();
+        const auto& last = m_samples.back();
+        const double seconds = std::chrono::duration<double>(last.first - first.first).count();
+        if (seconds <= 0 || last.second < first.second)
+            return 0.0;
+        return static_cast<double>(last.second - first.second) / seconds;
+    }
+
+private:
+    std::deque<std::pair<Clock::time_point, std::uint64_t>> m_samples;
+};
+
+std::string ProgressLine(std::uint64_t done, std::uint64_t total, double speed)
+{
+    const double percent = total != 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(total) : 0.0;
+    const double left = speed > 0 && total > done ? static_cast<double>(total - done) / speed : (total > done ? NAN : 0);
+    char text[160];
+    std::snprintf(text, sizeof text, "%3d%%  %s/%s MB  %s MB/s  剩余 %s", static_cast<int>(std::min(percent, 100.0)),
+                  FormatMegabytes(static_cast<double>(done)).c_str(), FormatMegabytes(static_cast<double>(total)).c_str(),
+                  FormatMegabytes(speed).c_str(), FormatDuration(left).c_str());
+    return text;
+}
+
+// Whether any check run is still at work, including one a check run started
+// itself after moving the folder to another drive.
+bool CheckRunsRunning()
+{
+    if (CheckRunActive())
+        return true;
+    const auto moved = LastMovedCheckRun();
+    return moved != nullptr && !moved->Finished();
+}
+
+} // namespace
+
+void RunConsoleClient(const CliOptions& options)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    // Blocked here, before any thread exists, so that every thread inherits
+    // the mask and only the loop below takes these signals.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
+    if (options.configGiven && ::access(options.configPath.c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "zorvath-cli: cannot read the settings file %s\n", options.configPath.c_str());
+        ::_exit(ExitUsage);
+    }
+    std::string chosenFolder;
+    if (options.folder) {
+        std::error_code error;
+        std::filesystem::path folder = std::filesystem::absolute(*options.folder, error).lexically_normal();
+        if (!error)
+            std::filesystem::create_directories(folder, error);
+        if (error || !std::filesystem::is_directory(folder)) {
+            std::fprintf(stderr, "zorvath-cli: cannot use the download folder %s\n", options.folder->c_str());
+            ::_exit(ExitUsage);
+        }
+        chosenFolder = folder.string();
+        while (chosenFolder.size() > 1 && chosenFolder.back() == '/')
+            chosenFolder.pop_back();
+    }
+
+    const LocalConfig config = ReadLocalConfig(options.configPath);
+    // Both live until the process ends: worker threads may use them to the last.
+    static ConsoleWindow window(config, options.quiet, ::isatty(STDOUT_FILENO) == 1);
+    static ConsoleProgressBar bar;
+    DownloadSession& session = g_downloadSession;
+    session.mainWindow = &window;
+    session.progressBar = &bar;
+    SetEndRoutine(ConsoleEnd);
+
+    if (options.folder) {
+        window.SetChosenFolder(chosenFolder);
+        OnBrowseButton();
+    } else {
+        InitDownloadFolder(RunFolderStore(), RunDrives(), config, &window);
+        StartCheckRun(false);
+    }
+
+    bool clicked = false;
+    int handledMessages = 0;
+    int failedEntry = -2;
+    int failuresInRow = 0;
+    Clock::time_point resumeAt{}; // a failed transfer is resumed from then on
+    std::optional<Clock::time_point> downloadStarted;
+    Clock::time_point lastDraw{};
+    Speedometer speedometer;
+
+    for (;;) {
+        timespec wait{0, 100 * 1000 * 1000};
+        if (sigtimedwait(&stops, nullptr, &wait) > 0) {
+            window.PrintLine("zorvath-cli: interrupted; partial files are kept for the next run", true);
+            g_exitStatus = ExitInterrupted;
+            OnCloseButton(); // the console window answers its question with OK
+            Finish(ExitInterrupted);
+        }
+        const auto now = Clock::now();
+
+        if (window.FatalShown())
+            Finish(ExitListsFailed);
+        if (window.Shown(kNoSpace))
+            Finish(ExitNoSpace);
+        if (window.Shown(kFolderGone))
+            Finish(ExitUsage);
+
+        if (const auto download = session.DownloadThread()) {
+            if (!downloadStarted)
+                downloadStarted = now;
+            if (download->Finished())
+                break;
+            if (session.paused == 1 && download->IsSuspended()) {
+                speedometer.Reset();
+                const int shown = window.DownloadMessages();
+                if (shown != handledMessages) {
+                    handledMessages = shown;
+                    const int entry = CurrentDownloadEntry();
+                    if (entry != failedEntry) {
+                        failedEntry = entry;
+                        failuresInRow = 0;
+                    }
+                    if (++failuresInRow > options.retries) {
+                        window.PrintLine("zorvath-cli: giving up after " + std::to_string(failuresInRow) +
+                                             " failures in a row on one file; run again to continue",
+                                         true);
+                        Finish(ExitFileFailed);
+                    }
+                    resumeAt = now + std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(options.retryWait));
+                    char note[96];
+                    std::snprintf(note, sizeof note, "zorvath-cli: continuing in %g s (failure %d of %d allowed)",
+                                  options.retryWait, failuresInRow, options.retries);
+                    window.PrintLine(note);
+                }
+                if (now >= resumeAt)
+                    OnStartButton(); // resumes the paused download
+            } else {
+                const std::uint64_t done = session.bytesDone;
+                speedometer.Sample(now, done);
+                if (now - lastDraw >= std::chrono::milliseconds(200)) {
+                    lastDraw = now;
+                    window.DrawProgress(ProgressLine(done, session.totalBytes, speedometer.BytesPerSecond()));
+                }
+            }
+            continue;
+        }
+
+        if (session.checkFinished == 1) {
+            if (session.installerReady == 1)
+                break;
+            if (session.DownloadFolder().empty()) {
+                window.PrintLine("zorvath-cli: no download folder; name one with --folder", true);
+                Finish(ExitUsage);
+            }
+            // A returning user's check run starts the download itself.
+            if (!clicked && (session.folderFromRegistry == 0 || !CheckRunsRunning())) {
+                clicked = true;
+                downloadStarted = now;
+                OnStartButton();
+            }
+            continue;
+        }
+
+        if (!CheckRunsRunning()) {
+            window.PrintLine("zorvath-cli: no download folder; name one with --folder", true);
+            Finish(ExitUsage);
+        }
+    }
+
+    // Every file is present.
+    window.EndProgressLine();
+    const std::string folder = session.DownloadFolder();
+    std::string summary = "zorvath-cli: all " + std::to_string(session.fileCount.load()) + " files present in " + folder;
+    if (downloadStarted && session.bytesToFetch != 0) {
+        const double seconds = std::chrono::duration<double>(Clock::now() - *downloadStarted).count();
+        const double bytes = static_cast<double>(session.bytesToFetch.load());
+        char figures[160];
+        std::snprintf(figures, sizeof figures, "; fetched %.0f bytes (%s MB) in %.2f s, %s MB/s", bytes,
+                      FormatMegabytes(bytes).c_str(), seconds,
+                      FormatMegabytes(seconds > 0 ? bytes / seconds : 0).c_str());
+        summary += figures;
+    }
+    window.PrintLine(summary);
+
+    if (options.install) {
+        OnStartButton(); // launches the installer and ends the process
+        Finish(ExitFileFailed); // the installer could not be started; the message says why
+    }
+    Finish(ExitAllPresent);
+}

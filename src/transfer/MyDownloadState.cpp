@@ -1,0 +1,91 @@
+#include "transfer/MyDownloadState.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "app/DownloadWindow.h"
+#include "planning/DownloadSession.h"
+
+std::uint32_t MonotonicTickCount()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+MyDownloadState::MyDownloadState(TickSource tick) : m_tick(std::move(tick)) {}
+
+void MyDownloadState::OnBegin(std::uint64_t, std::uint64_t)
+{
+    m_bStop = false;
+    m_lastTick = m_tick();
+}
+
+int MyDownloadState::ShouldStop()
+{
+    return m_bStop ? 1 : 0;
+}
+
+void MyDownloadState::RequestStop()
+{
+    m_bStop = true;
+}
+
+bool MyDownloadState::StopRequested() const
+{
+    return m_bStop;
+}
+
+double MyDownloadState::BytesPerSecond(std::uint64_t blockSize)
+{
+    const std::uint32_t now = m_tick();
+    m_lastElapsed = now - m_lastTick; // unsigned: a wrap of the tick count cancels out
+    m_lastTick = now;
+    if (m_lastElapsed == 0)
+        return 0.0;
+    return static_cast<double>(blockSize) * 1000.0 / static_cast<double>(m_lastElapsed);
+}
+
+std::string MyDownloadState::SpeedText(int wholeKbps, double kbps)
+{
+    char text[64];
+    if (wholeKbps == 1)
+        return "<1KB/s";
+    if (kbps > 1024.0)
+        std::snprintf(text, sizeof text, "%.01fMB/s", kbps / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%dKB/s", wholeKbps);
+    return text;
+}
+
+void MyDownloadState::OnProgress(std::uint64_t, std::uint64_t blockSize)
+{
+    DownloadSession& session = g_downloadSession;
+    const std::uint64_t done = session.bytesDone.fetch_add(blockSize) + blockSize;
+
+    const double kbps = BytesPerSecond(blockSize) / 1024.0;
+    // Blocks are at most 512 KiB, so even one millisecond stays far inside int.
+    const int whole = kbps < 2147483647.0 ? static_cast<int>(kbps) : 2147483647;
+    if (m_lastElapsed == 0 || whole == 0)
+        return;
+    const std::string speed = SpeedText(whole, kbps);
+
+    const std::uint64_t total = session.totalBytes;
+    if (session.bytesToFetch == 0 || total == 0)
+        return;
+
+    char sizes[64];
+    std::snprintf(sizes, sizeof sizes, "%dMB/%dMB", static_cast<int>(done / 1048576),
+                  static_cast<int>(total / 1048576));
+    const double exact = static_cast<double>(done) / static_cast<double>(total) * 100.0;
+    // Rounded through single precision on purpose: a hair below 100 reads 100.
+    const float rounded = static_cast<float>(exact);
+    const int percent = rounded < 2147483520.0f ? static_cast<int>(rounded) : 2147483520;
+
+    if (IDownloadWindow* window = session.mainWindow.load())
+        window->SetText(IDC_STATUS, "速度:" + speed + ",  " + sizes);
+    if (percent != session.lastPercent) {
+        if (IProgressBar* bar = session.progressBar.load())
+            bar->SetPos(percent);
+        session.lastPercent = percent;
+    }
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "transfer/DownloadState.h"
+
+// A millisecond tick count from the monotonic clock, wrapping at 2^32.
+// Differences of two ticks are taken as unsigned 32-bit values, so a wrap in
+// between does no harm.
+std::uint32_t MonotonicTickCount();
+
+// The download thread's progress reporter. For every block the transfer
+// writes it adds the block to DownloadSession::bytesDone, measures the speed
+// of that block alone, writes the status line ("速度:" speed ",  " sizes) into
+// the main window and moves the progress bar by whole percent. It also
+// carries the pause request of the start button to the transfer layer.
+//
+// OnBegin, OnProgress and ShouldStop run on the download thread;
+// RequestStop may be called from any thread.
+class MyDownloadState final : public IDownloadState {
+public:
+    using TickSource = std::function<std::uint32_t()>;
+
+    // tick: the clock used for the speed; the monotonic one unless a test
+    // gives its own.
+    explicit MyDownloadState(TickSource tick = MonotonicTickCount);
+
+    // Clears the pause request and starts the speed clock. Sizes are ignored.
+    void OnBegin(std::uint64_t totalSize, std::uint64_t localSize) override;
+    void OnProgress(std::uint64_t totalSize, std::uint64_t blockSize) override;
+    // 1 while a pause is requested.
+    int ShouldStop() override;
+
+    // The pause request: the transfer in hand ends after its current block.
+    void RequestStop();
+    bool StopRequested() const;
+
+    // The speed text for a whole-KiB/s value and the exact KiB/s value:
+    // "<1KB/s", "%.01fMB/s" or "%dKB/s".
+    static std::string SpeedText(int wholeKbps, double kbps);
+
+private:
+    // Speed of the block in bytes per second; moves m_lastTick to now.
+    double BytesPerSecond(std::uint64_t blockSize);
+
+    TickSource m_tick;
+    std::uint32_t m_lastTick = 0;
+    std::uint32_t m_lastElapsed = 0;
+    std::atomic<bool> m_bStop{false};
+};
