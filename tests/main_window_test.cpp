@@ -19,7 +19,9 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -118,10 +120,28 @@ public:
 
     void Script(QMessageBox::StandardButton answer) { m_script.append(answer); }
     const QList<Seen>& SeenMessages() const { return m_seen; }
+    // The folder the next folder choices pick (an empty text cancels them).
+    void ChooseFolder(const QString& folder) { m_folder = folder; }
+    QStringList FolderDialogTitles() const { return m_folderTitles; }
 
 private:
     void Poll()
     {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            if (dialog == m_lastDialog || !dialog->isVisible()) {
+                return;
+            }
+            m_lastDialog = dialog;
+            m_folderTitles << dialog->windowTitle();
+            if (m_folder.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->setDirectory(m_folder);
+                dialog->selectFile(m_folder);
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+            return;
+        }
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box == nullptr || box == m_last || !box->isVisible()) {
             return;
@@ -139,6 +159,25 @@ private:
     QList<QMessageBox::StandardButton> m_script;
     QList<Seen> m_seen;
     QPointer<QMessageBox> m_last;
+    QPointer<QFileDialog> m_lastDialog;
+    QString m_folder;
+    QStringList m_folderTitles;
+};
+
+// Records the addresses handed to the desktop instead of opening them.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    UrlRecorder()
+    {
+        for (const char* scheme : {"http", "https", "file"}) {
+            QDesktopServices::setUrlHandler(scheme, this, "Open");
+        }
+    }
+    QList<QUrl> opened;
+
+public slots:
+    void Open(const QUrl& url) { opened << url; }
 };
 
 // Whether the button holds exactly the pictures of that face (normal, hover
@@ -320,6 +359,35 @@ void ScenarioInit(CDemoTranslucentDlg& w, MessageAnswerer& answers)
     CHECK_EQ(answers.SeenMessages()[0].text, QStringLiteral("下载未完成,是否仍要关闭?"));
     QTest::qWait(200);
     CHECK(w.isVisible());
+
+    // The folder, home page and register buttons hand their address to the
+    // desktop; minimise minimises.
+    UrlRecorder urls;
+    Click(w.m_btnFolder);
+    Click(w.m_btnHomepage);
+    Click(w.m_btnRegister);
+    WAIT_FOR(urls.opened.size() == 3);
+    CHECK_EQ(urls.opened[0], QUrl::fromLocalFile(DefaultFolder()));
+    QString ad = QString::fromStdString(w.Config().m_strGuanwang);
+    CHECK(ad.endsWith("/ad.html"));
+    CHECK_EQ(urls.opened[1].toString(), ad);
+    CHECK_EQ(urls.opened[2].toString(), QString::fromStdString(w.Config().m_strZhuce));
+
+    // The change-folder button: the directory dialog with its title, then a
+    // new check run for the chosen folder.
+    QString chosen = QDir::homePath() + "/chosen";
+    QDir().mkpath(chosen);
+    answers.ChooseFolder(chosen);
+    Click(w.m_btnBrowse);
+    WAIT_FOR(answers.FolderDialogTitles().size() == 1);
+    CHECK_EQ(answers.FolderDialogTitles()[0], QStringLiteral("请选择下载路径:"));
+    WAIT_FOR(Text(w.m_btnFolder) == " " + chosen + "/");
+    CHECK(g_downloadSession.CheckThread() != nullptr);
+    WaitCheckDone(w);
+    CHECK_EQ(QString::fromStdString(g_downloadSession.DownloadFolder()), chosen + "/");
+
+    Click(w.m_btnMinimize);
+    WAIT_FOR(w.isMinimized());
 }
 
 // An empty drive list, nothing remembered, and no browser engine.
@@ -697,6 +765,46 @@ private slots:
         QCOMPARE(run.Trace(), QStringLiteral("BD"));
         QCOMPARE(run.Reports().value(0), QStringLiteral("B"));
         QVERIFY(run.GameComplete());
+    }
+
+    void secondCopyEndsQuietly()
+    {
+        ChildRun run;
+        QFile config(run.work.filePath("config.ini"));
+        QVERIFY(config.open(QIODevice::ReadWrite));
+        QByteArray text = config.readAll().replace("mutex=\n", "mutex=ZorvathTestLock\n");
+        config.resize(0);
+        config.write(text);
+        config.close();
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", run.home);
+        env.insert("XDG_CONFIG_HOME", run.home + "/.config");
+        env.insert("XDG_RUNTIME_DIR", run.work.path());
+        env.insert("SYSREP_LOG", run.reportLog);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        const QString program = QStringLiteral(ZORVATH_BIN_DIR "/zorvath-downloader");
+        QProcess first;
+        first.setWorkingDirectory(run.work.path());
+        first.setProcessEnvironment(env);
+        first.start(program, {});
+        QVERIFY(first.waitForStarted());
+        // The first copy holds the lock once its window chose the folder.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(run.GameFolder()), 30000);
+
+        QProcess second;
+        second.setWorkingDirectory(run.work.path());
+        second.setProcessEnvironment(env);
+        second.start(program, {});
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(second.readAllStandardOutput(), QByteArray());
+        QCOMPARE(first.state(), QProcess::Running);
+        QVERIFY(run.Reports().isEmpty());
+
+        first.kill();
+        first.waitForFinished();
     }
 
     void vanishedFolderAsksForANewOne()
