@@ -639,7 +639,7 @@ struct ChildRun {
         env.insert("XDG_CONFIG_HOME", home + "/.config");
         env.insert("SYSREP_LOG", reportLog);
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("ZORVATH_ARTIFACTS", QStringLiteral(ZORVATH_BIN_DIR "/../artifacts"));
+        env.insert("ZORVATH_ARTIFACTS", QStringLiteral(ZORVATH_ARTIFACTS_DIR));
         for (const QString& pair : extraEnv) {
             env.insert(pair.section('=', 0, 0), pair.section('=', 1));
         }

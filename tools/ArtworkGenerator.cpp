@@ -195,6 +195,27 @@ void DrawCrest(QPainter& p, const QRectF& box)
     p.strokePath(z, pen);
 }
 
+// A castle behind the nearest ridge, which hides its foot.
+void DrawCastle(QPainter& p)
+{
+    QPainterPath keep;
+    const double kx = kHero.left() + 70;
+    const double ky = kHero.bottom() - 52;
+    keep.addRect(kx, ky - 34, 16, 60);
+    keep.addRect(kx + 16, ky - 14, 30, 40);
+    keep.addRect(kx + 46, ky - 48, 12, 74);
+    keep.moveTo(kx - 2, ky - 34);
+    keep.lineTo(kx + 8, ky - 52);
+    keep.lineTo(kx + 18, ky - 34);
+    keep.moveTo(kx + 44, ky - 48);
+    keep.lineTo(kx + 52, ky - 70);
+    keep.lineTo(kx + 60, ky - 48);
+    p.fillPath(keep, QColor(0x0e, 0x0c, 0x18));
+    p.setBrush(QColor(255, 200, 120));
+    p.drawRect(QRectF(kx + 50, ky - 34, 3, 5));
+    p.drawRect(QRectF(kx + 6, ky - 20, 3, 5));
+}
+
 void DrawHero(QPainter& p)
 {
     p.save();
@@ -234,6 +255,8 @@ void DrawHero(QPainter& p)
     const double base[] = {0.62, 0.72, 0.84};
     const double amp[] = {42, 54, 46};
     for (int r = 0; r < 3; ++r) {
+        if (r == 2)
+            DrawCastle(p);
         QPainterPath ridge;
         ridge.moveTo(kHero.left(), kHero.bottom() + 1);
         const double y0 = kHero.top() + kHero.height() * base[r];
@@ -250,24 +273,6 @@ void DrawHero(QPainter& p)
         ridge.closeSubpath();
         p.fillPath(ridge, ranges[r]);
     }
-
-    // A castle on the nearest ridge.
-    QPainterPath keep;
-    const double kx = kHero.left() + 70;
-    const double ky = kHero.bottom() - 40;
-    keep.addRect(kx, ky - 34, 16, 60);
-    keep.addRect(kx + 16, ky - 14, 30, 40);
-    keep.addRect(kx + 46, ky - 48, 12, 74);
-    keep.moveTo(kx - 2, ky - 34);
-    keep.lineTo(kx + 8, ky - 52);
-    keep.lineTo(kx + 18, ky - 34);
-    keep.moveTo(kx + 44, ky - 48);
-    keep.lineTo(kx + 52, ky - 70);
-    keep.lineTo(kx + 60, ky - 48);
-    p.fillPath(keep, QColor(0x0e, 0x0c, 0x18));
-    p.setBrush(QColor(255, 200, 120));
-    p.drawRect(QRectF(kx + 50, ky - 34, 3, 5));
-    p.drawRect(QRectF(kx + 6, ky - 20, 3, 5));
 
     // Fade into the body at the bottom.
     QLinearGradient fade(QPointF(0, kHero.bottom() - 60), QPointF(0, kHero.bottom()));

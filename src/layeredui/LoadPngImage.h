@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QIcon>
 #include <QImage>
 
 // The skin picture with the given id, decoded from the program's embedded
@@ -14,3 +15,8 @@ std::unique_ptr<QImage> LoadPngImage(unsigned resourceId);
 // The resource path of a skin picture, for code that wants a QIcon or a
 // QPixmap directly.
 QString PngResourcePath(unsigned resourceId);
+
+// The window icon with that id (194), with every size the program carries
+// (":/icon/<id>-<n>.png"). A null icon when there is none. Needs a
+// QGuiApplication.
+QIcon LoadIconResource(unsigned resourceId);

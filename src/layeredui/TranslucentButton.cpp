@@ -195,3 +195,16 @@ void CTranslucentButton::mouseReleaseEvent(QMouseEvent* event)
     if (click)
         emit Clicked(ControlId());
 }
+
+void CTranslucentButton::changeEvent(QEvent* event)
+{
+    CTranslucentWnd::changeEvent(event);
+    // The hand shows only over buttons that can be clicked; disabled ones
+    // (the status and version lines) keep the ordinary pointer.
+    if (event->type() == QEvent::EnabledChange) {
+        if (isEnabled())
+            setCursor(Qt::PointingHandCursor);
+        else
+            unsetCursor();
+    }
+}

@@ -1,5 +1,8 @@
 #include "layeredui/TranslucentDialog.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <QBitmap>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -15,6 +18,7 @@
 CTranslucentDialog::CTranslucentDialog(unsigned backgroundId, QWidget* parent)
     : QDialog(parent), m_pBackground(LoadPngImage(backgroundId))
 {
+    PrepareBackground();
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -26,9 +30,8 @@ CTranslucentDialog::~CTranslucentDialog()
 {
     m_renderTimer.stop();
     delete m_pCompanion.data();
-    // The widgets belong to the derived dialog, which is already gone.
-    for (CTranslucentWnd* widget : m_widgets)
-        widget->SetListener(nullptr);
+    // The widgets belong to the derived dialog; members of it are already
+    // destroyed here, so they must not be touched.
     m_widgets.clear();
 }
 
@@ -40,6 +43,11 @@ void CTranslucentDialog::AddWidget(CTranslucentWnd* widget)
     m_widgets.push_back(widget);
     connect(widget, &CTranslucentWnd::Clicked, this, &CTranslucentDialog::HandleWidgetClicked,
             Qt::UniqueConnection);
+    // A widget destroyed before the dialog leaves the drawing order instead of
+    // leaving a dangling entry behind.
+    connect(widget, &QObject::destroyed, this, [this, widget] {
+        std::erase(m_widgets, widget);
+    });
 }
 
 CTranslucentWnd* CTranslucentDialog::FindWidget(int controlId) const
@@ -69,8 +77,18 @@ void CTranslucentDialog::OnWidgetChanged(CTranslucentWnd*)
 void CTranslucentDialog::SetBackground(std::unique_ptr<QImage> background)
 {
     m_pBackground = std::move(background);
+    PrepareBackground();
     if (m_bInitialised && m_pBackground)
         setFixedSize(m_pBackground->size());
+}
+
+void CTranslucentDialog::PrepareBackground()
+{
+    // Drawn every frame: keep it in the frame's own pixel format so drawing is
+    // a straight blend with no conversion.
+    if (m_pBackground && !m_pBackground->isNull()
+        && m_pBackground->format() != QImage::Format_ARGB32_Premultiplied)
+        m_pBackground->convertTo(QImage::Format_ARGB32_Premultiplied);
 }
 
 QImage CTranslucentDialog::ComposeFrame() const
@@ -122,26 +140,30 @@ void CTranslucentDialog::RenderFrame()
 
 void CTranslucentDialog::UpdateInputMask()
 {
-    // Input shape = pixels with any alpha. Rebuilt only when it changes, which
-    // is rare: widgets mostly change inside opaque parts of the background.
+    // Input shape = pixels with any alpha, packed one bit a pixel. Rebuilt
+    // only when it changes, which is rare: widgets mostly change inside opaque
+    // parts of the background.
     const int w = m_frame.width();
     const int h = m_frame.height();
-    QImage shape(w, h, QImage::Format_Mono);
-    shape.setColor(0, qRgb(255, 255, 255));
-    shape.setColor(1, qRgb(0, 0, 0));
-    shape.fill(0);
+    const int stride = (w + 7) / 8;
+    QByteArray bits(qsizetype(stride) * h, '\0');
     for (int y = 0; y < h; ++y) {
         const auto* src = reinterpret_cast<const QRgb*>(m_frame.constScanLine(y));
-        uchar* dst = shape.scanLine(y);
+        auto* dst = reinterpret_cast<uchar*>(bits.data()) + qsizetype(y) * stride;
         for (int x = 0; x < w; ++x) {
             if (qAlpha(src[x]) != 0)
                 dst[x >> 3] |= uchar(0x80 >> (x & 7));
         }
     }
-    if (shape == m_inputShape)
+    if (bits == m_inputShape && !m_inputShape.isEmpty())
         return;
-    m_inputShape = shape;
-    setMask(QRegion(QBitmap::fromImage(m_inputShape, Qt::MonoOnly)));
+    m_inputShape = bits;
+    QImage shape(w, h, QImage::Format_Mono);
+    shape.setColor(0, qRgb(255, 255, 255));
+    shape.setColor(1, qRgb(0, 0, 0));
+    for (int y = 0; y < h; ++y)
+        memcpy(shape.scanLine(y), bits.constData() + qsizetype(y) * stride, size_t(stride));
+    setMask(QRegion(QBitmap::fromImage(shape, Qt::MonoOnly)));
 }
 
 void CTranslucentDialog::InitDialog()

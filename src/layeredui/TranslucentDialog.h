@@ -94,6 +94,7 @@ protected:
     void moveEvent(QMoveEvent* event) override;
 
 private:
+    void PrepareBackground();
     void OnCreate();
     void OnInitDialog();
     void PlaceCompanion();
@@ -106,7 +107,7 @@ private:
     std::vector<CTranslucentWnd*> m_widgets;
     QTimer m_renderTimer;
     QImage m_frame;
-    QImage m_inputShape;
+    QByteArray m_inputShape;
     quint64 m_frameCount = 0;
     bool m_bInitialised = false;
     bool m_bRendering = false;
