@@ -5,7 +5,8 @@
 
 // The machine-info report library: libsysrep.so, found by the loader's
 // ordinary search (LD_LIBRARY_PATH, the program's $ORIGIN run path, the
-// system folders), loaded anew on each call and never unloaded.
+// system folders; then the program's own folder), loaded anew on each call
+// and never unloaded.
 //
 // Its export, with C linkage; texts are UTF-8, the result is ignored:
 extern "C" {
