@@ -7,13 +7,23 @@
 #include <utility>
 #include <vector>
 
+#include <exception>
+
+// Takes a body's bytes as they arrive (pieces of up to 64 KiB).
+class IBodySink {
+public:
+    virtual ~IBodySink() = default;
+    // False ends the transfer.
+    virtual bool OnBody(const char* data, std::size_t size) = 0;
+};
+
 // One HTTP session on libcurl: an easy handle (made with the object, cleaned
 // up with it) driven step by step through a multi handle, so that a GET can
-// stop after its answer headers and its body can be pulled block by block.
+// stop after its answer headers and its body be read later, or never.
 // Redirects (301, 302, 303, 307, 308; at most 10 hops; http and https only)
 // are followed here; the status and headers seen are those of the final
 // answer. Used by one thread at a time. libcurl's codes never leave this
-// class: Read raises TransferError(DownloadNetError), the rest answer bool.
+// class: Receive raises TransferError(DownloadNetError), the rest answer bool.
 class HttpClient {
 public:
     HttpClient();
@@ -45,10 +55,11 @@ public:
     bool QueryStatusCode(long& status) const;
     // First answer header of that name (case-insensitive), value trimmed.
     bool QueryHeader(const std::string& name, std::string& value) const;
-    // Reads up to size bytes of the body; fewer only at its end, 0 when it
-    // has ended. A failed body raises TransferError once the bytes received
-    // before the failure have been handed out.
-    std::size_t Read(char* buffer, std::size_t size);
+    // Hands the body of the current request to sink as it arrives, on the
+    // calling thread. True when the body ended; false when the sink asked to
+    // stop. A body that fails raises TransferError(DownloadNetError); an
+    // exception from the sink passes through unchanged.
+    bool Receive(IBodySink& sink);
 
     const std::string& Url() const { return m_strUrl; }
     const std::string& Server() const { return m_strServer; }
@@ -88,11 +99,9 @@ private:
     bool m_paused = false;
     std::chrono::steady_clock::time_point m_lastActivity;
 
-    // Where the body goes while Read runs; bytes of a callback that did not
-    // fit wait in m_overflow (at most one callback's worth).
-    char* m_readBuffer = nullptr;
-    std::size_t m_readSize = 0;
-    std::size_t m_readFilled = 0;
-    std::vector<char> m_overflow;
-    std::size_t m_overflowPos = 0;
+    // Where the body goes while Receive runs; bytes that come before are
+    // held back in curl (the transfer is paused).
+    IBodySink* m_sink = nullptr;
+    bool m_sinkStopped = false;
+    std::exception_ptr m_sinkError;
 };

@@ -1,6 +1,8 @@
 #include "transfer/HttpDownloader.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -148,21 +150,80 @@ bool HttpDownloader::StartRequest(const std::string& url, std::uint64_t rangeSta
     return ok;
 }
 
+namespace {
+
+// Gathers the body into one 512 KiB block and hands each full block, and the
+// last partial one, to the file: write, then ShouldStop, then OnProgress.
+class BlockWriter final : public IBodySink {
+public:
+    BlockWriter(LocalFile& file, IDownloadState& state, std::uint64_t totalSize)
+        // Uninitialised on purpose: only bytes received are ever written.
+        : m_block(new char[TransferBlockSize]), m_file(file), m_state(state), m_totalSize(totalSize)
+    {
+    }
+
+    bool OnBody(const char* data, std::size_t size) override
+    {
+        while (size > 0) {
+            const auto take = std::min(size, TransferBlockSize - m_filled);
+            std::memcpy(m_block.get() + m_filled, data, take);
+            m_filled += take;
+            data += take;
+            size -= take;
+            if (m_filled == TransferBlockSize && !WriteBlock())
+                return false;
+        }
+        return true;
+    }
+
+    // The last, partial block. False when it was the stopping one.
+    bool Finish() { return m_filled == 0 || WriteBlock(); }
+
+    // What came before a failed body stays on disk, unreported.
+    void Keep()
+    {
+        if (m_filled > 0)
+            m_file.Write(m_block.get(), m_filled);
+        m_filled = 0;
+    }
+
+private:
+    bool WriteBlock()
+    {
+        const auto count = m_filled;
+        m_file.Write(m_block.get(), count);
+        m_filled = 0;
+        if (m_state.ShouldStop() != 0)
+            return false;
+        m_state.OnProgress(m_totalSize, count);
+        return true;
+    }
+
+    std::unique_ptr<char[]> m_block;
+    std::size_t m_filled = 0;
+    LocalFile& m_file;
+    IDownloadState& m_state;
+    std::uint64_t m_totalSize;
+};
+
+} // namespace
+
 DownloadState HttpDownloader::ReceiveToFile(LocalFile& file, std::uint64_t totalSize)
 {
-    // Uninitialised on purpose: every byte handed to Write was read first.
-    const std::unique_ptr<char[]> buffer(new char[TransferBlockSize]);
+    BlockWriter writer(file, *m_pState, totalSize);
     m_pState->OnBegin(totalSize, file.Length());
     file.SeekToEnd();
-    for (;;) {
-        const auto count = m_client.Read(buffer.get(), TransferBlockSize);
-        if (count == 0)
-            return DownloadOk;
-        file.Write(buffer.get(), count);
-        if (m_pState->ShouldStop() != 0)
-            return DownloadStopped;
-        m_pState->OnProgress(totalSize, count);
+    bool ended = false;
+    try {
+        ended = m_client.Receive(writer);
+    } catch (const TransferError& error) {
+        if (error.State() == DownloadNetError)
+            writer.Keep();
+        throw;
     }
+    if (!ended)
+        return DownloadStopped;
+    return writer.Finish() ? DownloadOk : DownloadStopped;
 }
 
 DownloadState QueryRemoteSize(const std::string& url, std::uint64_t& size)

@@ -31,8 +31,8 @@ private:
     // Sends a GET with the fixed header texts; a Range line when rangeStart
     // or rangeEnd is not 0. True when the answer headers arrived.
     bool StartRequest(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd, bool withBody);
-    // Reads the body into the file in blocks. DownloadOk or DownloadStopped;
-    // failures travel as TransferError.
+    // Writes the body into the file in whole blocks. DownloadOk or
+    // DownloadStopped; failures travel as TransferError.
     DownloadState ReceiveToFile(LocalFile& file, std::uint64_t totalSize);
     DownloadState Transfer(LocalFile& file, const std::string& url);
 

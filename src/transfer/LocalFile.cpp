@@ -1,5 +1,6 @@
 #include "transfer/LocalFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -47,10 +48,20 @@ void LocalFile::Truncate()
         throw TransferError(DownloadFileError);
 }
 
+namespace {
+
+// The most one write(2) hands the kernel. A block still goes to the file
+// whole before anyone is told of it; only the system calls are smaller. On
+// the kernels we measured, page-cache writes of 512 KiB at once were several
+// times slower and far less steady than 64 KiB ones (large folios).
+constexpr std::size_t MaxWriteCall = 64 * 1024;
+
+} // namespace
+
 void LocalFile::Write(const char* bytes, std::size_t count)
 {
     while (count > 0) {
-        const ssize_t written = ::write(m_fd, bytes, count);
+        const ssize_t written = ::write(m_fd, bytes, std::min(count, MaxWriteCall));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)

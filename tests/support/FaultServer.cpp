@@ -14,6 +14,14 @@
 
 namespace {
 
+// A proxy configured for the user's session must not stand between the
+// client under test and a server on 127.0.0.1.
+void KeepLoopbackOffProxies()
+{
+    if (std::getenv("no_proxy") == nullptr && std::getenv("NO_PROXY") == nullptr)
+        setenv("no_proxy", "127.0.0.1,localhost", 0);
+}
+
 using Clock = std::chrono::steady_clock;
 
 // Waits for fd to become ready for events, in short steps so that a stop
@@ -76,6 +84,7 @@ std::string RecordedRequest::Header(const std::string& name) const
 
 FaultServer::FaultServer()
 {
+    KeepLoopbackOffProxies();
     m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;

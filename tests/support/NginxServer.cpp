@@ -17,6 +17,14 @@
 
 namespace {
 
+// A proxy configured for the user's session must not stand between the
+// client under test and a server on 127.0.0.1.
+void KeepLoopbackOffProxies()
+{
+    if (std::getenv("no_proxy") == nullptr && std::getenv("NO_PROXY") == nullptr)
+        setenv("no_proxy", "127.0.0.1,localhost", 0);
+}
+
 constexpr const char* NginxProgram = "/usr/sbin/nginx";
 
 sockaddr_in Loopback(std::uint16_t port)
@@ -81,6 +89,7 @@ NginxServer::NginxServer() : NginxServer(Options {}) {}
 
 NginxServer::NginxServer(const Options& options)
 {
+    KeepLoopbackOffProxies();
     Start(options);
 }
 
