@@ -466,6 +466,46 @@ TEST_F(CheckRun, too_little_space_on_every_fixed_drive_ends_with_the_message)
     EXPECT_EQ(g_downloadSession.checkFinished.load(), 0);
 }
 
+TEST_F(CheckRun, no_folder_fetches_the_lists_into_the_working_directory_and_needs_every_file)
+{
+    Publish({{"a.bin", std::string(500, 'a')}, {"sub\\b.bin", "b"}});
+    TempDir work;
+    work.Write("a.bin", std::string(500, 'a')); // not looked at without a folder
+    const fs::path previous = fs::current_path();
+    fs::current_path(work.Path());
+    g_downloadSession.SetDownloadFolder("");
+    drives.free.clear(); // the space test must not be made
+
+    const int result = CheckThreadProc();
+    fs::current_path(previous);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(g_downloadSession.fileCount.load(), 2);
+    for (const PlanEntry& entry : *g_downloadSession.plan)
+        EXPECT_EQ(entry.needed, 1);
+    EXPECT_EQ(g_downloadSession.plan->at(1).path, "sub/b.bin");
+    EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 501u);
+    EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_FALSE(fs::exists(work.Path() / "update.txt"));
+    EXPECT_FALSE(fs::exists(work.Path() / "setup.txt"));
+    EXPECT_FALSE(fs::exists(work.Path() / "sub"));
+    std::lock_guard lock(g_downloadSession.stringsMutex);
+    EXPECT_EQ(g_downloadSession.installerPath, "setup.exe");
+}
+
+TEST_F(CheckRun, free_space_that_cannot_be_read_does_not_stop_the_run)
+{
+    Publish({{"a.bin", std::string(500, 'a')}});
+    drives.free.clear();
+
+    EXPECT_EQ(CheckThreadProc(), 0);
+
+    EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
+    EXPECT_EQ(g_downloadSession.DownloadFolder(), folder.Folder());
+    EXPECT_TRUE(window.Messages().empty());
+}
+
 // The runs below end the process, so each runs in a child.
 
 TEST_F(CheckRun, unreachable_list_hides_the_window_reports_c_and_ends)

@@ -150,8 +150,3 @@ TEST(server_lists, names_that_would_leave_the_folder_are_refused)
         EXPECT_TRUE(UnsafeNameReason(name).has_value()) << name;
 }
 
-TEST(server_lists, listed_names_become_slash_separated_paths)
-{
-    EXPECT_EQ(ListedNameToPath("a\\b\\c.dat"), "a/b/c.dat");
-    EXPECT_EQ(ListedNameToPath("plain.dat"), "plain.dat");
-}

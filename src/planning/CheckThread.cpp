@@ -17,6 +17,7 @@
 #include "planning/DownloadSession.h"
 #include "planning/ServerLists.h"
 #include "platform/Drives.h"
+#include "platform/TextConversion.h"
 #include "platform/WorkerThread.h"
 #include "transfer/UrlToFile.h"
 
@@ -24,6 +25,8 @@ namespace {
 
 constexpr const char* CheckingText = "检测中...约3-5分钟";
 constexpr const char* ListFailedText = "读取配置文件失败!\n请检查网络连接!";
+// A refused list is not a network fault: its message names the line instead.
+constexpr const char* ListRefusedText = "读取配置文件失败!\n";
 constexpr const char* MaintenanceText = "服务器维护，暂时无可用更新!\n请稍后重新下载!";
 constexpr const char* NoSpaceText = "磁盘空间不足，请重新选择下载目录!";
 constexpr const char* DoneText = "下载完成!";
@@ -59,9 +62,9 @@ std::string ListUrl(const std::string& configured)
                              const std::string& name, const std::string& reason)
 {
     window.HideMainWindow();
-    window.Message(MessageOwner::None, std::string(ListFailedText) + "\n" + listName + " 第" +
+    window.Message(MessageOwner::None, std::string(ListRefusedText) + listName + " 第" +
                                            std::to_string(lineNumber) + "行的文件名" + reason +
-                                           ", 不在下载目录内:\n" + name);
+                                           ", 不在下载目录内:\n" + LocaleToUtf8(name));
     ReportAndTerminate();
 }
 
@@ -174,14 +177,14 @@ int CheckThreadProc()
         std::remove(updateListPath.c_str());
         RefuseList(window, SetupListName, 1, installerName, *reason);
     }
-    SetSessionString(&DownloadSession::installerPath, folder + ListedNameToPath(installerName));
+    SetSessionString(&DownloadSession::installerPath, folder + ListedNameToLocalPath(LocaleToUtf8(installerName)));
 
     std::ifstream updateList(updateListPath, std::ios::binary);
     const UpdateListHead head = ReadUpdateListHead(updateList);
     if (!head.Available())
         Abort(window, true, MaintenanceText);
     session.SetListVersion(head.version);
-    window.SetText(IDC_VERSION, "版本信息:" + head.version);
+    window.SetText(IDC_VERSION, "版本信息:" + LocaleToUtf8(head.version));
     SetSessionString(&DownloadSession::fileBaseUrl, head.baseUrl);
 
     // Every name is looked at before anything is made on disk.

@@ -9,6 +9,7 @@
 
 #include "planning/DownloadSession.h"
 #include "planning/Md5.h"
+#include "platform/TextConversion.h"
 
 int CompareDigestText(const char computed[32], const std::array<char, 32>& listed)
 {
@@ -77,7 +78,7 @@ void BuildDownloadPlan(DownloadSession& session, const std::string& folder, cons
     std::vector<PlanEntry>& plan = *session.plan;
 
     for (const FileLine& file : files) {
-        const std::string relative = ListedNameToPath(file.name);
+        const std::string relative = ListedNameToLocalPath(LocaleToUtf8(file.name));
         PlanEntry entry;
         entry.path = folder + relative;
         std::copy(file.md5.begin(), file.md5.end(), entry.md5.begin());
@@ -94,7 +95,8 @@ void BuildDownloadPlan(DownloadSession& session, const std::string& folder, cons
             entry.partialDiffers = CompareSideFile(entry.path + ".des", file.md5);
         }
 
-        entry.size = querySize(baseUrl + relative);
+        // The URL carries the name in the list's own character set.
+        entry.size = querySize(baseUrl + Utf8ToLocale(relative));
         totalBytes += entry.size;
         if (exists && entry.localDiffers == 0) {
             entry.needed = 0;

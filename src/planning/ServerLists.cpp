@@ -91,10 +91,3 @@ std::optional<std::string> UnsafeNameReason(const std::string& name)
     }
     return std::nullopt;
 }
-
-std::string ListedNameToPath(const std::string& name)
-{
-    std::string path = name;
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}

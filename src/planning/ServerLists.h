@@ -14,8 +14,9 @@
 // right before the LF is dropped, and a last line without LF still counts.
 // setup.txt: the installer's name relative to the download folder.
 //
-// Listed names use '\' between folder levels; local paths use '/'. Pure
-// functions, callable from any thread.
+// Lists are narrow text in the locale's character set, kept as read here.
+// Listed names use '\' between folder levels. Pure functions, callable from
+// any thread.
 
 inline constexpr const char* UpdateListName = "update.txt";
 inline constexpr const char* SetupListName = "setup.txt";
@@ -63,6 +64,3 @@ std::string ReadInstallerName(std::istream& in);
 // component, or no file name at all (empty, or ending with a separator).
 // Both '\' and '/' count as separators.
 std::optional<std::string> UnsafeNameReason(const std::string& name);
-
-// A listed name as a path relative to the download folder ('\' becomes '/').
-std::string ListedNameToPath(const std::string& name);

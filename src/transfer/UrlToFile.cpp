@@ -5,6 +5,8 @@
 
 #include <curl/curl.h>
 
+#include "transfer/UrlPath.h"
+
 namespace {
 
 // A list is a few kilobytes: a server that sends nothing for this long is
@@ -38,7 +40,8 @@ bool UrlToFile(const std::string& url, const std::string& localPath)
         return false;
     }
 
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    const std::string wireUrl = EncodeUrlPath(url);
+    curl_easy_setopt(curl, CURLOPT_URL, wireUrl.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);

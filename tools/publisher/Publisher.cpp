@@ -17,6 +17,7 @@
 
 #include "planning/Md5.h"
 #include "planning/ServerLists.h"
+#include "platform/TextConversion.h"
 
 namespace fs = std::filesystem;
 
@@ -197,7 +198,7 @@ int main(int argc, char** argv)
 
     std::uintmax_t totalBytes = 0;
     for (ListedFile& file : files) {
-        const fs::path path = options.dir / ListedNameToPath(file.name);
+        const fs::path path = options.dir / ListedNameToLocalPath(file.name);
         Md5Context context;
         unsigned char digest[16] = {};
         if (DigestFile(path.string(), &context, digest) != DigestFileOk) {
