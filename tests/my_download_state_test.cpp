@@ -62,6 +62,11 @@ const SpeedCase kSpeedCases[] = {
      "速度:1024KB/s,  201MB/100MB", -1, 201},
 };
 
+void PrintTo(const SpeedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class SpeedAndPercent : public testing::TestWithParam<SpeedCase> {};
 
 TEST_P(SpeedAndPercent, block_report)

@@ -113,16 +113,18 @@ void StartDownload(IDownloadWindow* window)
     DownloadSession& session = g_downloadSession;
     RememberFolder(window, session.DownloadFolder());
 
+    const char* mark = session.folderFromRegistry == 0 ? "S" : "B";
     auto thread = WorkerThread::Create([] { DownloadThreadProc(); });
     {
         std::lock_guard lock(session.threadsMutex);
         session.downloadThread = thread;
     }
+    // The mark goes in before the thread runs, so the trace always reads it
+    // before anything the download appends.
+    AppendStep(mark);
     thread->Run();
 
     window->Show(IDC_PROGRESS, true);
-    const char* mark = session.folderFromRegistry == 0 ? "S" : "B";
-    AppendStep(mark);
     SendMachineInfo(mark);
 }
 

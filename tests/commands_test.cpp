@@ -1,0 +1,147 @@
+#include "app/Commands.h"
+
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "app/RunEnvironment.h"
+#include "app/StepTrace.h"
+#include "planning/DownloadSession.h"
+#include "platform/FolderStore.h"
+#include "support/RecordingWindow.h"
+#include "support/TempDir.h"
+
+namespace {
+
+class MemoryFolderStore final : public IFolderStore {
+public:
+    std::optional<std::string> Read(const std::string& name) const override
+    {
+        const auto it = values.find(name);
+        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    bool Write(const std::string& name, const std::string& folder) override
+    {
+        values[name] = folder;
+        return true;
+    }
+    std::map<std::string, std::string> values;
+};
+
+// The start and change-folder commands in the states where they start no
+// thread; the states that do are driven end to end in the download run and
+// console client tests.
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_downloadSession.ResetForTest();
+        g_downloadSession.mainWindow = &window;
+        m_savedEnvironment = TheRunEnvironment();
+        TheRunEnvironment().folderStore = &store;
+        window.config.m_strRegKey = "folder";
+        m_traceBefore = StepTraceText().size();
+    }
+    void TearDown() override
+    {
+        g_downloadSession.ResetForTest();
+        TheRunEnvironment() = m_savedEnvironment;
+    }
+    std::string Marks() const { return StepTraceText().substr(m_traceBefore); }
+
+    RecordingWindow window;
+    MemoryFolderStore store;
+    TempDir folder;
+
+private:
+    RunEnvironment m_savedEnvironment;
+    std::size_t m_traceBefore = 0;
+};
+
+TEST_F(Commands, start_without_a_folder_asks_and_cancel_changes_nothing)
+{
+    window.QueueAnswer(MessageAnswer::Cancel);
+    OnStartButton();
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0].text, "请先选择下载路径");
+    EXPECT_EQ(window.Messages()[0].buttons, MessageButtons::OkCancel);
+    EXPECT_EQ(window.Events().size(), 1u) << "nothing but the question";
+}
+
+TEST_F(Commands, start_without_a_folder_ok_opens_the_folder_choice_and_a_cancelled_choice_reenables)
+{
+    window.QueueAnswer(MessageAnswer::Ok);
+    window.SetChosenFolder(std::nullopt);
+    OnStartButton();
+    EXPECT_EQ(window.Events(), (std::vector<std::string>{"message main 请先选择下载路径", "enable 1003 0",
+                                                         "enable 1000 0", "choose 请选择下载路径:",
+                                                         "enable 1000 1", "enable 1003 1"}));
+    EXPECT_EQ(g_downloadSession.DownloadFolder(), "");
+    EXPECT_EQ(g_downloadSession.CheckThread(), nullptr) << "no folder, no check run";
+}
+
+TEST_F(Commands, start_with_a_folder_that_is_gone_forgets_it_and_asks_for_another)
+{
+    store.values["folder"] = "/nowhere/at/all/";
+    g_downloadSession.SetDownloadFolder("/nowhere/at/all/");
+    g_downloadSession.checkFinished = 1;
+    OnStartButton();
+    EXPECT_EQ(g_downloadSession.DownloadFolder(), "");
+    EXPECT_EQ(store.values["folder"], "");
+    EXPECT_EQ(window.Events(),
+              (std::vector<std::string>{"text 1005 请设置下载路径", "message main 下载路径不存在!\n请重新选择下载路径!",
+                                        "enable 1003 1", "enable 1000 1"}));
+    EXPECT_EQ(g_downloadSession.DownloadThread(), nullptr);
+}
+
+TEST_F(Commands, start_while_the_check_runs_does_nothing)
+{
+    g_downloadSession.SetDownloadFolder(folder.Folder());
+    OnStartButton();
+    EXPECT_TRUE(window.Events().empty());
+    EXPECT_EQ(g_downloadSession.DownloadThread(), nullptr);
+    EXPECT_EQ(Marks(), "");
+}
+
+TEST_F(Commands, installer_that_is_missing_is_named_and_the_folder_stays_remembered)
+{
+    store.values["folder"] = folder.Folder();
+    g_downloadSession.SetDownloadFolder(folder.Folder());
+    g_downloadSession.installerReady = 1;
+    {
+        std::lock_guard lock(g_downloadSession.stringsMutex);
+        g_downloadSession.installerPath = folder.Folder() + "setup.sh";
+    }
+    OnStartButton();
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0].text.rfind("安装程序启动失败!\n" + folder.Folder() + "setup.sh\n", 0), 0u);
+    EXPECT_EQ(store.values["folder"], folder.Folder());
+    EXPECT_FALSE(window.MainWindowHidden());
+    EXPECT_EQ(Marks(), "");
+}
+
+TEST_F(Commands, cancelled_close_changes_nothing)
+{
+    window.QueueAnswer(MessageAnswer::Cancel);
+    OnCloseButton();
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0].text, "下载未完成,是否仍要关闭?");
+    EXPECT_EQ(window.Messages()[0].caption, "关闭");
+    EXPECT_EQ(g_downloadSession.mainWindow.load(), &window);
+    EXPECT_FALSE(window.MainWindowHidden());
+    EXPECT_EQ(Marks(), "");
+}
+
+TEST_F(Commands, browse_cancelled_keeps_the_old_folder)
+{
+    g_downloadSession.SetDownloadFolder(folder.Folder());
+    window.SetChosenFolder(std::nullopt);
+    OnBrowseButton();
+    EXPECT_EQ(g_downloadSession.DownloadFolder(), folder.Folder());
+    EXPECT_EQ(window.Text(IDC_FOLDER), " " + folder.Folder());
+    EXPECT_TRUE(window.Enabled(IDC_START));
+    EXPECT_TRUE(window.Enabled(IDC_BROWSE));
+    EXPECT_EQ(g_downloadSession.CheckThread(), nullptr);
+}
+
+} // namespace

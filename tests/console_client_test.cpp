@@ -1,0 +1,517 @@
+// The console client end to end: build/bin/zorvath-cli runs as a child
+// process against a real nginx or the fault server, so the paths that end the
+// process (close, list failures, installer launch) are seen from outside, with
+// their exit statuses and the reports that libsysrep.so writes to SYSREP_LOG.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "planning/Md5.h"
+#include "platform/FileFolderStore.h"
+#include "support/FaultServer.h"
+#include "support/NginxServer.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kNetError = "下载失败!\n请检查网络连接后重试!";
+constexpr const char* kDownloadAgain = "下载失败!\n请重新下载!";
+constexpr const char* kListFailed = "读取配置文件失败!\n请检查网络连接!";
+constexpr const char* kMaintenance = "服务器维护，暂时无可用更新!\n请稍后重新下载!";
+constexpr const char* kNoSpace = "磁盘空间不足，请重新选择下载目录!";
+constexpr const char* kRegKey = "folder";
+
+std::string Md5Of(const std::string& bytes)
+{
+    Md5Context context;
+    Md5Init(&context);
+    Md5Update(&context, bytes.data(), bytes.size());
+    Md5Final(&context);
+    return DigestToHex(context.digest);
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(generator());
+    return bytes;
+}
+
+bool Exists(const fs::path& path)
+{
+    std::error_code ignored;
+    return fs::exists(path, ignored);
+}
+
+template <typename Pred>
+bool Eventually(Pred pred, std::chrono::seconds limit = std::chrono::seconds(30))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+struct ServedFile {
+    std::string name; // as listed, '\' between folders
+    std::string content;
+};
+
+struct CliResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// A player's machine in a temporary folder: a home with its configuration
+// folder (where the remembered folder is kept), a working directory with
+// config.ini, and the report log; the lists are served by nginx.
+class ConsoleClient : public ::testing::Test {
+protected:
+    ConsoleClient()
+    {
+        fs::create_directories(Home() + "/.config");
+        fs::create_directories(RunDir());
+        WriteConfig(nginx.BaseUrl() + "lists/update.txt", nginx.BaseUrl() + "lists/setup.txt");
+    }
+
+    std::string Home() const { return root.Path().string() + "/home"; }
+    std::string RunDir() const { return root.Path().string() + "/run"; }
+    std::string ReportLog() const { return root.Path().string() + "/sysrep.log"; }
+    // Where the default-folder rule puts the files: the home, then "dir".
+    std::string DefaultFolder() const { return Home() + "/Game/"; }
+    std::string ChosenFolder() const { return root.Path().string() + "/chosen/"; }
+    FileFolderStore Store() const { return FileFolderStore(Home() + "/.config/Vonmark/Halvane.conf"); }
+
+    void WriteConfig(const std::string& updateUrl, const std::string& setupUrl)
+    {
+        std::ofstream(RunDir() + "/config.ini", std::ios::trunc)
+            << "[settings]\nmutex=ZorvathTest\nupdate=" << updateUrl << "\nsetup=" << setupUrl
+            << "\nreg_key=" << kRegKey << "\ndir=Game\n";
+    }
+
+    // Lists the files (status line given) with the installer; the files are
+    // served by nginx unless the lists point elsewhere.
+    void Publish(const std::vector<ServedFile>& files, const std::string& installer,
+                 const std::string& fileBase = "", const std::string& status = "1")
+    {
+        const std::string base = fileBase.empty() ? nginx.BaseUrl() + "game/" : fileBase;
+        std::string update = status + "\nv1\n" + base + "\n";
+        for (const ServedFile& file : files) {
+            std::string relative = file.name;
+            std::replace(relative.begin(), relative.end(), '\\', '/');
+            nginx.Put("game/" + relative, file.content);
+            update += file.name + "," + Md5Of(file.content) + "\n";
+        }
+        nginx.Put("lists/update.txt", update);
+        nginx.Put("lists/setup.txt", installer + "\n");
+    }
+
+    // Starts the client in the working directory; output goes to files.
+    pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {})
+    {
+        ++m_runs;
+        m_outPath = root.Path().string() + "/out" + std::to_string(m_runs);
+        m_errPath = root.Path().string() + "/err" + std::to_string(m_runs);
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("HOME=", 0) != 0 && entry.rfind("XDG_CONFIG_HOME=", 0) != 0 &&
+                entry.rfind("SYSREP_LOG=", 0) != 0 &&
+                entry.rfind("LD_LIBRARY_PATH=", 0) != 0)
+                env.push_back(entry);
+        }
+        env.push_back("HOME=" + Home());
+        env.push_back("XDG_CONFIG_HOME=" + Home() + "/.config");
+        env.push_back("SYSREP_LOG=" + ReportLog());
+        // The sanitizer's dlopen wrapper hides the program's own run path from
+        // the loader, so the library beside it is named on the search path too.
+        const char* libraryPath = std::getenv("LD_LIBRARY_PATH");
+        env.push_back(std::string("LD_LIBRARY_PATH=") + ZORVATH_BIN_DIR +
+                      (libraryPath != nullptr && *libraryPath != '\0' ? std::string(":") + libraryPath : ""));
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+
+        const std::string program = std::string(ZORVATH_BIN_DIR) + "/zorvath-cli";
+        std::vector<std::string> argvText{program};
+        argvText.insert(argvText.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argvText)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const std::string dir = RunDir();
+
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = ::open(m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open(m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || err < 0 || ::chdir(dir.c_str()) != 0)
+                _exit(126);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(err, STDERR_FILENO);
+            ::execve(program.c_str(), argv.data(), envp.data());
+            _exit(127);
+        }
+        return pid;
+    }
+
+    CliResult Wait(pid_t pid)
+    {
+        CliResult result;
+        int status = 0;
+        const bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; },
+                                      std::chrono::seconds(60));
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            ADD_FAILURE() << "zorvath-cli did not end within 60 s";
+        }
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.out = ReadFileText(m_outPath);
+        result.err = ReadFileText(m_errPath);
+        return result;
+    }
+
+    CliResult Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {})
+    {
+        return Wait(Start(args, extraEnv));
+    }
+
+    // The step texts handed to the report library, one per call, in order.
+    std::vector<std::string> Reports() const
+    {
+        std::vector<std::string> steps;
+        std::istringstream log(ReadFileText(ReportLog()));
+        for (std::string line; std::getline(log, line);) {
+            std::vector<std::string> fields;
+            std::istringstream split(line);
+            for (std::string field; std::getline(split, field, '\t');)
+                fields.push_back(field);
+            if (fields.size() == 6)
+                steps.push_back(fields[2]);
+        }
+        return steps;
+    }
+
+    TempDir root;
+    NginxServer nginx;
+
+private:
+    int m_runs = 0;
+    std::string m_outPath;
+    std::string m_errPath;
+};
+
+TEST_F(ConsoleClient, fresh_download_with_install_launches_the_installer_and_forgets_the_folder)
+{
+    const std::vector<ServedFile> files{
+        {"data\\maps\\forest\\level.map", RandomBytes(700000, 1)},
+        {"data\\sound.bank", RandomBytes(1000, 2)},
+        {"readme.txt", "hello\n"},
+        {"bin\\setup.sh", "#!/bin/sh\npwd > \"$ZORVATH_TEST_MARKER.part\"\n"
+                          "mv \"$ZORVATH_TEST_MARKER.part\" \"$ZORVATH_TEST_MARKER\"\n"},
+    };
+    Publish(files, "bin\\setup.sh");
+    const std::string marker = root.Path().string() + "/installer-ran";
+
+    const CliResult result = Run({"--install", "--quiet"}, {"ZORVATH_TEST_MARKER=" + marker});
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "") << "--quiet prints nothing but failures";
+    for (const ServedFile& file : files) {
+        std::string relative = file.name;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        EXPECT_EQ(ReadFileText(DefaultFolder() + relative), file.content) << relative;
+        EXPECT_FALSE(Exists(DefaultFolder() + relative + ".tmp"));
+        EXPECT_FALSE(Exists(DefaultFolder() + relative + ".des"));
+    }
+    ASSERT_TRUE(Eventually([&] { return Exists(marker); }, std::chrono::seconds(10)));
+    EXPECT_EQ(ReadFileText(marker), RunDir() + "\n") << "the installer runs in the client's working directory";
+    EXPECT_EQ(Store().Read(kRegKey), "") << "the folder is forgotten once the installer runs";
+    EXPECT_EQ(Reports(), (std::vector<std::string>{"S", "D", "SDI"}));
+}
+
+TEST_F(ConsoleClient, returning_user_download_starts_by_itself)
+{
+    const std::vector<ServedFile> files{{"pack\\a.bin", RandomBytes(600000, 3)}, {"b.bin", "bee"}};
+    Publish(files, "b.bin");
+    fs::create_directories(ChosenFolder());
+    ASSERT_TRUE(Store().Write(kRegKey, ChosenFolder()));
+
+    const CliResult result = Run({});
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "pack/a.bin"), files[0].content);
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "b.bin"), "bee");
+    EXPECT_EQ(Reports(), (std::vector<std::string>{"B", "D", "BD"}));
+    EXPECT_NE(result.out.find("下载完成!"), std::string::npos) << result.out;
+    EXPECT_EQ(Store().Read(kRegKey), ChosenFolder());
+}
+
+TEST_F(ConsoleClient, network_drop_mid_file_is_resumed_from_the_partial_file)
+{
+    const std::string content = RandomBytes(1500000, 4);
+    FaultServer files;
+    files.SetBody(content);
+    FaultReply drop;
+    drop.closeAfter = 700000;
+    // Size query, probe, the ranged answer that drops, then correct answers.
+    files.SetScript({FaultReply{}, FaultReply{}, drop, FaultReply{}});
+    Publish({}, "x.bin", files.BaseUrl());
+    nginx.Put("lists/update.txt", "1\nv1\n" + files.BaseUrl() + "\nx.bin," + Md5Of(content) + "\n");
+
+    const CliResult result = Run({"--folder", ChosenFolder(), "--retry-wait", "0"});
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "x.bin"), content);
+    EXPECT_NE(result.err.find(std::string(kNetError) + "\n"), std::string::npos) << result.err;
+    ASSERT_FALSE(Reports().empty());
+    EXPECT_EQ(Reports().back(), "SERD");
+    const auto requests = files.Requests();
+    ASSERT_EQ(requests.size(), 5u);
+    const std::string range = requests[4].Header("Range");
+    EXPECT_EQ(range.rfind("bytes=", 0), 0u) << range;
+    EXPECT_NE(range.rfind("bytes=0-", 0), 0u) << "resumed, not fetched again: " << range;
+}
+
+TEST_F(ConsoleClient, body_that_stays_corrupted_gives_up_after_the_retries)
+{
+    const std::string content = RandomBytes(400000, 5);
+    std::string corrupted = content;
+    corrupted[1000] = static_cast<char>(corrupted[1000] ^ 1);
+    FaultServer files;
+    files.SetBody(corrupted);
+    Publish({}, "x.bin", files.BaseUrl());
+    nginx.Put("lists/update.txt", "1\nv1\n" + files.BaseUrl() + "\nx.bin," + Md5Of(content) + "\n");
+
+    const CliResult result = Run({"--folder", ChosenFolder(), "--retries", "1", "--retry-wait", "0"});
+
+    EXPECT_EQ(result.status, 3) << result.err;
+    const std::string shown = std::string(kDownloadAgain) + "\n";
+    const auto first = result.err.find(shown);
+    ASSERT_NE(first, std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(shown, first + 1), std::string::npos) << "shown once per failure";
+    EXPECT_FALSE(Exists(ChosenFolder() + "x.bin"));
+    EXPECT_FALSE(Exists(ChosenFolder() + "x.bin.tmp"));
+    ASSERT_FALSE(Reports().empty());
+    EXPECT_EQ(Reports().back(), "SEREC");
+}
+
+// A transfer slow enough to be interrupted in the middle of the file.
+class SlowConsoleClient : public ConsoleClient {
+protected:
+    void SetUp() override
+    {
+        NginxServer::Options options;
+        options.extraServerConfig = "location /game/ { limit_rate 1m; }";
+        m_slow = std::make_unique<NginxServer>(options);
+        m_slow->Put("game/data/big.bin", content);
+        nginx.Put("lists/update.txt",
+                  "1\nv1\n" + m_slow->BaseUrl() + "game/\ndata\\big.bin," + Md5Of(content) + "\n");
+        nginx.Put("lists/setup.txt", "data\\big.bin\n");
+    }
+
+    std::string Partial() const { return ChosenFolder() + "data/big.bin.tmp"; }
+
+    // Starts the client and waits until part of the file is on disk.
+    pid_t StartAndWaitForBytes()
+    {
+        const pid_t pid = Start({"--folder", ChosenFolder()});
+        EXPECT_TRUE(Eventually([&] {
+            std::error_code missing;
+            const auto size = fs::file_size(Partial(), missing);
+            return !missing && size >= 524288;
+        }));
+        return pid;
+    }
+
+    const std::string content = RandomBytes(2 * 1024 * 1024, 6);
+
+private:
+    std::unique_ptr<NginxServer> m_slow;
+};
+
+TEST_F(SlowConsoleClient, killed_mid_file_then_run_again_finishes_from_the_partial_file)
+{
+    const pid_t pid = StartAndWaitForBytes();
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(Wait(pid).status, 128 + SIGKILL);
+    const auto kept = fs::file_size(Partial());
+    ASSERT_GT(kept, 0u);
+    ASSERT_LT(kept, content.size());
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "data/big.bin.des"), Md5Of(content));
+
+    const CliResult again = Run({"--folder", ChosenFolder()});
+
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "data/big.bin"), content);
+    EXPECT_NE(again.out.find("fetched " + std::to_string(content.size() - kept) + " bytes"), std::string::npos)
+        << "only the missing part is fetched: " << again.out;
+}
+
+TEST_F(SlowConsoleClient, ctrl_c_closes_with_mark_c_and_keeps_the_partial_file)
+{
+    // The close removes these two by their bare names in the working directory.
+    std::ofstream(RunDir() + "/update.txt") << "left over";
+    std::ofstream(RunDir() + "/setup.txt") << "left over";
+    const pid_t pid = StartAndWaitForBytes();
+    ::kill(pid, SIGINT);
+    const CliResult result = Wait(pid);
+
+    EXPECT_EQ(result.status, 130);
+    EXPECT_TRUE(Exists(Partial()));
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "data/big.bin.des"), Md5Of(content));
+    EXPECT_FALSE(Exists(ChosenFolder() + "data/big.bin"));
+    EXPECT_FALSE(Exists(RunDir() + "/update.txt"));
+    EXPECT_FALSE(Exists(RunDir() + "/setup.txt"));
+    EXPECT_EQ(Reports(), (std::vector<std::string>{"S", "SC"}));
+}
+
+// Runs that end before any file is fetched, each with its own exit status.
+class ConsoleClientEnds;
+
+struct EndCase {
+    const char* name;
+    std::function<void(ConsoleClientEnds&, FaultServer&)> arrange;
+    std::vector<std::string> args;
+    int status;
+    std::string message;    // expected on standard error ("" : any text)
+    std::string lastReport; // "" : no report expected
+};
+
+void PrintTo(const EndCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ConsoleClientEnds : public ConsoleClient, public ::testing::WithParamInterface<EndCase> {
+public:
+    using ConsoleClient::nginx;
+    using ConsoleClient::Publish;
+    using ConsoleClient::root;
+    using ConsoleClient::WriteConfig;
+};
+
+const EndCase kEndCases[] = {
+    {"unreachable_list_url",
+     [](ConsoleClientEnds& c, FaultServer&) {
+         const auto port = FreeLoopbackPort();
+         c.WriteConfig(
+             "http://127.0.0.1:" + std::to_string(port) + "/update.txt",
+             "http://127.0.0.1:" + std::to_string(port) + "/setup.txt");
+     },
+     {},
+     1,
+     std::string(kListFailed) + "\n",
+     "C"},
+    {"server_under_maintenance",
+     [](ConsoleClientEnds& c, FaultServer&) {
+         c.Publish({{"a.bin", "a"}}, "a.bin", "", "0");
+     },
+     {},
+     1,
+     std::string(kMaintenance) + "\n",
+     "C"},
+    {"list_naming_a_file_outside_the_folder",
+     [](ConsoleClientEnds& c, FaultServer&) {
+         c.Publish({{"a.bin", "a"}}, "a.bin");
+         c.nginx.Put("lists/update.txt", "1\nv1\n" + c.nginx.BaseUrl() + "game/\n..\\..\\evil.sh," +
+                                             std::string(32, '0') + "\n");
+     },
+     {},
+     1,
+     kListFailed,
+     "C"},
+    {"not_enough_space_for_the_announced_sizes",
+     [](ConsoleClientEnds& c, FaultServer& files) {
+         FaultReply huge;
+         huge.contentLength = "1125899906842624"; // 1 PiB
+         files.SetScript({huge});
+         c.Publish({}, "a.bin", files.BaseUrl());
+         c.nginx.Put("lists/update.txt", "1\nv1\n" + files.BaseUrl() + "\na.bin," + std::string(32, '0') + "\n");
+     },
+     {"--folder", "chosen"},
+     4,
+     std::string(kNoSpace) + "\n",
+     "C"},
+    {"unknown_option", [](ConsoleClientEnds&, FaultServer&) {}, {"--colour"}, 2, "", ""},
+    {"retries_that_are_no_number", [](ConsoleClientEnds&, FaultServer&) {}, {"--retries", "many"}, 2, "", ""},
+    {"settings_file_that_is_missing", [](ConsoleClientEnds&, FaultServer&) {}, {"--config", "nowhere.ini"}, 2, "",
+     ""},
+    {"folder_that_is_a_file",
+     [](ConsoleClientEnds& c, FaultServer&) { std::ofstream(c.root.Path() / "run/plain") << "x"; },
+     {"--folder", "plain"},
+     2,
+     "",
+     ""},
+};
+
+TEST_P(ConsoleClientEnds, exit_status_message_and_report)
+{
+    const EndCase& c = GetParam();
+    FaultServer files;
+    c.arrange(*this, files);
+
+    const CliResult result = Run(c.args);
+
+    EXPECT_EQ(result.status, c.status) << result.err;
+    if (!c.message.empty()) {
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    } else {
+        EXPECT_FALSE(result.err.empty()) << "every failure says why";
+    }
+    if (c.lastReport.empty()) {
+        EXPECT_TRUE(Reports().empty());
+    } else {
+        ASSERT_FALSE(Reports().empty());
+        EXPECT_EQ(Reports().back(), c.lastReport);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(console_client, ConsoleClientEnds, ::testing::ValuesIn(kEndCases),
+                         [](const ::testing::TestParamInfo<EndCase>& info) { return info.param.name; });
+
+TEST_F(ConsoleClient, installer_that_cannot_be_started_keeps_the_remembered_folder)
+{
+    Publish({{"setup.bin", "not a program"}}, "setup.bin");
+    const CliResult result = Run({"--folder", ChosenFolder(), "--install"});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_NE(result.err.find("安装程序启动失败!\n" + ChosenFolder() + "setup.bin\n"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(Store().Read(kRegKey), ChosenFolder());
+}
+
+TEST(console_client_usage, help_and_version_end_at_once)
+{
+    for (const char* option : {"--help", "--version"}) {
+        const std::string command = std::string(ZORVATH_BIN_DIR) + "/zorvath-cli " + option + " > /dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << option;
+    }
+}
+
+} // namespace
