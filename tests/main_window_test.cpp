@@ -39,8 +39,10 @@
 #include "app/StepTrace.h"
 #include "layeredui/LoadPngImage.h"
 #include "mainwindow/DemoTranslucentDlg.h"
+#include "mainwindow/TQ7DownloadApp.h"
 #include "planning/DownloadSession.h"
 #include "platform/Drives.h"
+#include "platform/InstanceLock.h"
 #include "support/NginxServer.h"
 #include "webpanel/ChildDlg.h"
 #include "webpanel/WebEngineSetup.h"
@@ -518,6 +520,39 @@ void ScenarioFolderVanished(CDemoTranslucentDlg& w, MessageAnswerer& answers)
     CHECK(g_downloadSession.DownloadThread() == nullptr);
 }
 
+// The program's own start: closing the page panel closes its owner, which
+// ends the modal loop the orderly way: the lock is released and the exit
+// status is 0, with nothing reported.
+int RunOrderlyEnd(int argc, char** argv)
+{
+    PrepareWebEngine();
+    CTQ7_DownloadApp app(argc, argv);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* window = qobject_cast<CDemoTranslucentDlg*>(widget);
+            if (window == nullptr || !window->isVisible() || !window->m_btnStart.isEnabled()) {
+                continue;
+            }
+            if (auto* panel = qobject_cast<CStandardDialog*>(window->Companion())) {
+                poll.stop();
+                Say("CLOSING the panel");
+                panel->reject();
+            }
+        }
+    });
+    poll.start(50);
+    CHECK(!app.InitInstance());
+    CHECK(!app.FoundOtherCopy());
+    Say("RETURNED");
+    InstanceLock probe;
+    CHECK(probe.Acquire("ZorvathOrderly"));
+    int status = app.ExitInstance();
+    Say(QStringLiteral("DONE failures=%1").arg(g_failures));
+    std::fflush(nullptr);
+    _exit(g_failures == 0 ? status : 1);
+}
+
 using Scenario = void (*)(CDemoTranslucentDlg&, MessageAnswerer&);
 
 int RunScenario(int argc, char** argv, const QString& name)
@@ -532,6 +567,9 @@ int RunScenario(int argc, char** argv, const QString& name)
         {"returning-user", ScenarioReturningUser},
         {"folder-vanished", ScenarioFolderVanished},
     };
+    if (name == "orderly-end") {
+        return RunOrderlyEnd(argc, argv);
+    }
     auto found = scenarios.find(name);
     if (found == scenarios.end()) {
         Say("FAIL unknown scenario " + name);
@@ -619,6 +657,16 @@ struct ChildRun {
     }
 
     QString GameFolder() const { return home + "/" + kDirName + "/"; }
+
+    void SetLockName(const QString& name)
+    {
+        QFile config(work.filePath("config.ini"));
+        config.open(QIODevice::ReadWrite);
+        QByteArray text = config.readAll().replace("mutex=\n", "mutex=" + name.toUtf8() + "\n");
+        config.resize(0);
+        config.seek(0);
+        config.write(text);
+    }
 
     void Remember(const QString& folder)
     {
@@ -767,15 +815,22 @@ private slots:
         QVERIFY(run.GameComplete());
     }
 
+    void modalLoopEndedOtherwiseTakesTheOrderlyEnd()
+    {
+        ChildRun run;
+        run.SetLockName("ZorvathOrderly");
+        run.Run("orderly-end", {"XDG_RUNTIME_DIR=" + run.work.path()});
+        QVERIFY2(run.Failures().isEmpty(), qPrintable(run.Failures().join('\n')));
+        QVERIFY(run.Said("CLOSING the panel"));
+        QVERIFY(run.Said("RETURNED"));
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.Reports().isEmpty());
+    }
+
     void secondCopyEndsQuietly()
     {
         ChildRun run;
-        QFile config(run.work.filePath("config.ini"));
-        QVERIFY(config.open(QIODevice::ReadWrite));
-        QByteArray text = config.readAll().replace("mutex=\n", "mutex=ZorvathTestLock\n");
-        config.resize(0);
-        config.write(text);
-        config.close();
+        run.SetLockName("ZorvathTestLock");
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", run.home);
