@@ -445,7 +445,7 @@ const EndCase kEndCases[] = {
      },
      {},
      1,
-     kListFailed,
+     "..\\..\\evil.sh", // the message names the offending name
      "C"},
     {"not_enough_space_for_the_announced_sizes",
      [](ConsoleClientEnds& c, FaultServer& files) {

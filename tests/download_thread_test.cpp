@@ -290,6 +290,31 @@ TEST_F(DownloadRun, damaged_file_that_cannot_be_deleted_is_named_and_deleted_on_
     EXPECT_EQ(ReadFileText(path), content);
 }
 
+TEST_F(DownloadRun, side_file_that_cannot_be_written_stops_before_any_partial_file_and_is_retried)
+{
+    const std::string content = RandomBytes(50000, 6);
+    FaultServer server;
+    server.SetBody(content);
+    SetBaseUrl(server.BaseUrl());
+    PlanFile("side.bin", Md5Of(content), content.size());
+    const std::string path = folder.Folder() + "side.bin";
+    folder.Write("side.bin.des/inner", "in the way");
+
+    StartDownload();
+    ASSERT_TRUE(WaitParked());
+    ASSERT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.Messages()[0].text, "磁盘空间不足!\n请释放空间!");
+    EXPECT_FALSE(Exists(path + ".tmp")) << "no partial file without the version it belongs to";
+    EXPECT_TRUE(server.Requests().empty());
+    EXPECT_EQ(Marks(), "SE");
+
+    fs::remove_all(path + ".des");
+    OnStartButton();
+    ASSERT_TRUE(WaitFinished());
+    EXPECT_EQ(ReadFileText(path), content);
+    EXPECT_EQ(Marks(), "SERD");
+}
+
 TEST_F(DownloadRun, nothing_needed_goes_straight_to_the_install_face)
 {
     g_downloadSession.ResetPlan();

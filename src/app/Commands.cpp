@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+
 #include <unistd.h>
 
 #include "app/ButtonFaces.h"

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+
 #include <pthread.h>
 #include <unistd.h>
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 #include <utility>
+
 #include <unistd.h>
 
 #include "app/Commands.h"

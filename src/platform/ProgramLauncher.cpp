@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>

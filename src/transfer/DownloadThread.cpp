@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,9 +60,9 @@ void ShowMessage(const std::string& text)
 
 std::string FileInUseText(const std::string& path)
 {
-    std::string text = kFileInUse;
-    text.replace(text.find("%s"), 2, path);
-    return text;
+    const std::string format = kFileInUse;
+    const auto at = format.find("%s");
+    return format.substr(0, at) + path + format.substr(at + 2);
 }
 
 // Shows the continue face and "下载暂停", sets paused and parks this thread
