@@ -8,7 +8,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -30,7 +29,6 @@ namespace {
 
 constexpr const char* ChooseFolderPrompt = "请设置下载路径";
 constexpr const char* VersionLabel = "版本信息:";
-constexpr const char* FolderDialogTitle = "请选择下载路径:";
 
 const QColor White = QColor::fromRgba(0xFFFFFFFF);
 const QColor Black = QColor::fromRgba(0xFF000000);
@@ -51,18 +49,6 @@ void SetTextLook(CTranslucentButton& button, QColor color)
 {
     button.SetTextFont(12);
     button.SetTextColor(color);
-}
-
-QIcon WindowIcon()
-{
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
-        QString path = QStringLiteral(":/icon/194-%1.png").arg(size);
-        if (QFile::exists(path)) {
-            icon.addFile(path, QSize(size, size));
-        }
-    }
-    return icon;
 }
 
 } // namespace
@@ -145,7 +131,7 @@ void CDemoTranslucentDlg::InitWidgets()
     AddWidget(&m_btnVersion);
 
     // 2., 3. Icon and title: they show in the task bar only.
-    setWindowIcon(WindowIcon());
+    setWindowIcon(LoadIconResource(194));
     setWindowTitle(QString::fromUtf8(WindowTitle));
 
     // 4. From here on the runs can reach the window.
