@@ -426,7 +426,7 @@ void ScenarioWholeRun(CDemoTranslucentDlg& w, MessageAnswerer&)
     Click(w.m_btnStart);
     WAIT_FOR(ShowsFace(w.m_btnStart, kPauseFace) && w.m_progress.Pos() >= 10);
     CHECK(!w.m_btnBrowse.IsWidgetVisible());
-    // Speed and sizes, e.g. "速度:2.0MB/s,  1MB/6MB".
+    // Speed and sizes, e.g. "速度:1.0MB/s,  1MB/6MB".
     WAIT_FOR(Text(w.m_btnStatus).startsWith(QStringLiteral("速度:")) && Text(w.m_btnStatus).contains("MB/6MB"));
     SaveScreenshot(w, "window-downloading");
 
@@ -629,7 +629,7 @@ struct ChildRun {
     {
         NginxServer::Options options;
         // Slow enough that a download is still running when the test clicks.
-        options.extraServerConfig = "limit_rate 2m;";
+        options.extraServerConfig = "limit_rate 1m;";
         server = std::make_unique<NginxServer>(options);
         std::string base = server->BaseUrl();
         server->Put("game/readme.txt", "hello\n");
