@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -35,6 +36,15 @@ bool CChildDlg::OnInitDialog()
 
 void CChildDlg::accept()
 {
+}
+
+void CChildDlg::closeEvent(QCloseEvent* event)
+{
+    if (event->spontaneous()) {
+        event->ignore();
+        return;
+    }
+    CStandardDialog::closeEvent(event);
 }
 
 bool CChildDlg::IsMine(QObject* receiver) const

@@ -34,6 +34,9 @@ public:
 
 protected:
     bool OnInitDialog() override;
+    // Under a window manager Alt+F4 arrives as the manager's close request,
+    // never as a key: the panel ignores it as it ignores the key.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Installed on the application, so it sees events for the browser's
