@@ -315,6 +315,37 @@ TEST_F(DownloadRun, side_file_that_cannot_be_written_stops_before_any_partial_fi
     EXPECT_EQ(Marks(), "SERD");
 }
 
+TEST_F(DownloadRun, pause_asked_while_no_transfer_runs_holds_before_the_next_file)
+{
+    const std::string content = RandomBytes(60000, 7);
+    FaultServer server;
+    server.SetBody(content);
+    SetBaseUrl(server.BaseUrl());
+    PlanFile("first.bin", Md5Of(content), content.size());
+    PlanFile("second.bin", Md5Of(content), content.size());
+    folder.Write("first.bin/inner", "in the way");
+
+    StartDownload();
+    ASSERT_TRUE(WaitParked()); // the first file cannot take its name
+    fs::remove_all(folder.Folder() + "first.bin");
+    // The user continues and at once pauses again: the pause arrives while
+    // the run is between two transfers.
+    g_downloadSession.paused = 0;
+    OnStartButton();
+    ASSERT_EQ(g_downloadSession.paused.load(), 1);
+    g_downloadSession.DownloadThread()->Resume();
+
+    ASSERT_TRUE(Eventually([&] { return Exists(folder.Folder() + "first.bin"); }));
+    ASSERT_TRUE(WaitParked());
+    EXPECT_EQ(server.Requests().size(), 2u) << "the second file waits for the user";
+    EXPECT_EQ(window.Face(), kContinueFace);
+
+    OnStartButton();
+    ASSERT_TRUE(WaitFinished());
+    EXPECT_EQ(ReadFileText(folder.Folder() + "second.bin"), content);
+    EXPECT_EQ(Marks(), "SPRD");
+}
+
 TEST_F(DownloadRun, nothing_needed_goes_straight_to_the_install_face)
 {
     g_downloadSession.ResetPlan();

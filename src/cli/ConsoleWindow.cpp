@@ -87,15 +87,15 @@ void ConsoleWindow::SetText(int control, const std::string& utf8Text)
         WriteLocked(STDOUT_FILENO, utf8Text + "\n");
         break;
     case IDC_FOLDER: {
-        // The field shows a space before the folder.
-        std::string text = utf8Text;
-        if (!text.empty() && text.front() == ' ')
-            text.erase(0, 1);
-        if (text.empty() || text == m_lastFolder)
+        // The field shows a space before a folder, or a prompt instead.
+        if (utf8Text.empty() || utf8Text == m_lastFolder)
             return;
-        m_lastFolder = text;
+        m_lastFolder = utf8Text;
         BreakProgressLocked();
-        WriteLocked(STDOUT_FILENO, "下载路径: " + text + "\n");
+        if (utf8Text.front() == ' ')
+            WriteLocked(STDOUT_FILENO, "下载路径:" + utf8Text + "\n");
+        else
+            WriteLocked(STDOUT_FILENO, utf8Text + "\n");
         break;
     }
     default:
