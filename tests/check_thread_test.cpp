@@ -16,6 +16,7 @@
 #include "platform/Drives.h"
 #include "platform/FolderStore.h"
 #include "platform/WorkerThread.h"
+#include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
@@ -276,6 +277,30 @@ TEST_F(CheckRun, returning_user_starts_the_download_after_the_check_finished)
     EXPECT_EQ(std::count(events.begin(), events.end(), "start"), 1);
     EXPECT_EQ(events.back(), "start");
     EXPECT_EQ(checkFinishedWhenStarted, 1);
+}
+
+// A run still going when the window is swapped (as the close command does to
+// halt the workers) talks only to the new window from then on.
+TEST_F(CheckRun, run_follows_the_session_window_when_it_is_swapped)
+{
+    FaultServer slow;
+    slow.SetScript({FaultReply{.body = std::string("1\nv1\nhttp://unused/\n"), .headerDelayMs = 700},
+                    FaultReply{.body = std::string("setup.exe")}});
+    window.config.m_strUpdate = slow.BaseUrl() + "update.txt";
+    window.config.m_strSetup = slow.BaseUrl() + "setup.txt";
+    RecordingWindow replacement;
+    replacement.config = window.config;
+
+    auto run = WorkerThread::Start([] { CheckThreadProc(); });
+    ASSERT_TRUE(window.WaitFor([](const RecordingWindow& w) { return w.Text(IDC_STATUS) == CheckingText; }));
+    const std::size_t eventsBeforeSwap = window.Events().size();
+    g_downloadSession.mainWindow = &replacement;
+    run->Wait();
+
+    EXPECT_EQ(window.Events().size(), eventsBeforeSwap);
+    EXPECT_EQ(replacement.Face(), kInstallFace);
+    EXPECT_EQ(replacement.Text(IDC_STATUS), "下载完成!");
+    EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
 }
 
 // Lists that hold no file: only the status line, or only the head.

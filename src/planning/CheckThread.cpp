@@ -124,6 +124,37 @@ void GiveUpFolder(IDownloadWindow& window, const LocalConfig& config)
     window.Message(MessageOwner::MainWindow, NoSpaceText);
 }
 
+// The window of the session at each call, not the one the run started
+// with: the close command swaps in a silent window to halt what a run still
+// going would do to the real one.
+class SessionWindow final : public IDownloadWindow {
+public:
+    explicit SessionWindow(IDownloadWindow& first) : m_first(first) {}
+
+    const LocalConfig& Config() const override { return Target().Config(); }
+    void SetText(int control, const std::string& text) override { Target().SetText(control, text); }
+    void Enable(int control, bool enabled) override { Target().Enable(control, enabled); }
+    void Show(int control, bool shown) override { Target().Show(control, shown); }
+    void SetFace(const StateImageIds& face) override { Target().SetFace(face); }
+    void HideMainWindow() override { Target().HideMainWindow(); }
+    MessageAnswer Message(MessageOwner owner, const std::string& text, MessageButtons buttons,
+                          const std::string& caption) override
+    {
+        return Target().Message(owner, text, buttons, caption);
+    }
+    std::optional<std::string> ChooseFolder(const std::string& title) override { return Target().ChooseFolder(title); }
+    void RunStartCommand() override { Target().RunStartCommand(); }
+
+private:
+    IDownloadWindow& Target() const
+    {
+        IDownloadWindow* current = g_downloadSession.mainWindow.load();
+        return current != nullptr ? *current : m_first;
+    }
+
+    IDownloadWindow& m_first;
+};
+
 } // namespace
 
 std::shared_ptr<WorkerThread> LastMovedCheckRun()
@@ -138,8 +169,9 @@ int CheckThreadProc()
     IDownloadWindow* const windowPointer = session.mainWindow;
     if (windowPointer == nullptr)
         return 1;
-    IDownloadWindow& window = *windowPointer;
-    const LocalConfig& config = window.Config();
+    SessionWindow sessionWindow(*windowPointer);
+    IDownloadWindow& window = sessionWindow;
+    const LocalConfig config = window.Config();
 
     std::string folder = session.DownloadFolder();
     const std::string updateListPath = folder + UpdateListName;

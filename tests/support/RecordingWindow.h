@@ -65,8 +65,9 @@ public:
 private:
     void Record(std::string event);
 
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
+    // Recursive, so that a WaitFor predicate may use the accessors.
+    mutable std::recursive_mutex m_mutex;
+    mutable std::condition_variable_any m_changed;
     std::vector<std::string> m_events;
     std::vector<ShownMessage> m_messages;
     std::deque<MessageAnswer> m_answers;
