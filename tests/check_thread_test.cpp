@@ -20,6 +20,7 @@
 #include "support/NginxServer.h"
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 namespace fs = std::filesystem;
 
@@ -30,30 +31,6 @@ constexpr const char* ListFailedText = "读取配置文件失败!\n请检查网�
 constexpr const char* NoSpaceText = "磁盘空间不足，请重新选择下载目录!";
 constexpr const char* Prompt = "请设置下载路径";
 constexpr const char* RegKey = "folder";
-
-std::string Md5Of(const std::string& bytes)
-{
-    Md5Context context;
-    Md5Init(&context);
-    Md5Update(&context, bytes.data(), bytes.size());
-    Md5Final(&context);
-    return DigestToHex(context.digest);
-}
-
-class MemoryFolderStore final : public IFolderStore {
-public:
-    std::optional<std::string> Read(const std::string& name) const override
-    {
-        const auto it = values.find(name);
-        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    bool Write(const std::string& name, const std::string& folder) override
-    {
-        values[name] = folder;
-        return true;
-    }
-    std::map<std::string, std::string> values;
-};
 
 // Drives with made-up free space; a path is on the drive whose root is its
 // longest prefix.
@@ -283,9 +260,13 @@ TEST_F(CheckRun, returning_user_starts_the_download_after_the_check_finished)
 // halt the workers) talks only to the new window from then on.
 TEST_F(CheckRun, run_follows_the_session_window_when_it_is_swapped)
 {
+    FaultReply slowList;
+    slowList.body = "1\nv1\nhttp://unused/\n";
+    slowList.headerDelayMs = 700;
+    FaultReply setupList;
+    setupList.body = "setup.exe";
     FaultServer slow;
-    slow.SetScript({FaultReply{.body = std::string("1\nv1\nhttp://unused/\n"), .headerDelayMs = 700},
-                    FaultReply{.body = std::string("setup.exe")}});
+    slow.SetScript({slowList, setupList});
     window.config.m_strUpdate = slow.BaseUrl() + "update.txt";
     window.config.m_strSetup = slow.BaseUrl() + "setup.txt";
     RecordingWindow replacement;

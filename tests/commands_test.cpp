@@ -10,23 +10,9 @@
 #include "platform/FolderStore.h"
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 namespace {
-
-class MemoryFolderStore final : public IFolderStore {
-public:
-    std::optional<std::string> Read(const std::string& name) const override
-    {
-        const auto it = values.find(name);
-        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    bool Write(const std::string& name, const std::string& folder) override
-    {
-        values[name] = folder;
-        return true;
-    }
-    std::map<std::string, std::string> values;
-};
 
 // The start and change-folder commands in the states where they start no
 // thread; the states that do are driven end to end in the download run and

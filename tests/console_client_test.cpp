@@ -24,6 +24,7 @@
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 extern char** environ;
 
@@ -40,30 +41,6 @@ constexpr const char* kListFailed = "读取配置文件失败!\n请检查网络�
 constexpr const char* kMaintenance = "服务器维护，暂时无可用更新!\n请稍后重新下载!";
 constexpr const char* kNoSpace = "磁盘空间不足，请重新选择下载目录!";
 constexpr const char* kRegKey = "folder";
-
-std::string Md5Of(const std::string& bytes)
-{
-    Md5Context context;
-    Md5Init(&context);
-    Md5Update(&context, bytes.data(), bytes.size());
-    Md5Final(&context);
-    return DigestToHex(context.digest);
-}
-
-std::string RandomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(generator());
-    return bytes;
-}
-
-bool Exists(const fs::path& path)
-{
-    std::error_code ignored;
-    return fs::exists(path, ignored);
-}
 
 template <typename Pred>
 bool Eventually(Pred pred, std::chrono::seconds limit = std::chrono::seconds(30))

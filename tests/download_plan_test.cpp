@@ -8,17 +8,9 @@
 #include "planning/DownloadSession.h"
 #include "planning/Md5.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 namespace {
-
-std::string Md5Of(const std::string& bytes)
-{
-    Md5Context context;
-    Md5Init(&context);
-    Md5Update(&context, bytes.data(), bytes.size());
-    Md5Final(&context);
-    return DigestToHex(context.digest);
-}
 
 FileLine Line(const std::string& name, const std::string& md5)
 {

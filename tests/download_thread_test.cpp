@@ -22,56 +22,13 @@
 #include "support/NginxServer.h"
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char* kDownloadAgain = "下载失败!\n请重新下载!";
-
-std::string Md5Of(const std::string& bytes)
-{
-    Md5Context context;
-    Md5Init(&context);
-    Md5Update(&context, bytes.data(), bytes.size());
-    Md5Final(&context);
-    return DigestToHex(context.digest);
-}
-
-std::string RandomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(generator());
-    return bytes;
-}
-
-bool Exists(const std::string& path)
-{
-    std::error_code ignored;
-    return fs::exists(path, ignored);
-}
-
-class MemoryFolderStore final : public IFolderStore {
-public:
-    std::optional<std::string> Read(const std::string& name) const override
-    {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_values.find(name);
-        return it == m_values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    bool Write(const std::string& name, const std::string& folder) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_values[name] = folder;
-        return true;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::map<std::string, std::string> m_values;
-};
 
 // Polls until pred holds or 30 s pass.
 template <typename Pred>

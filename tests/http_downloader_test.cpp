@@ -12,19 +12,11 @@
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 namespace {
 
 constexpr std::size_t Block = TransferBlockSize;
-
-std::string RandomBytes(std::size_t size, unsigned seed = 7)
-{
-    std::mt19937_64 random(seed);
-    std::string bytes(size, '\0');
-    for (auto& byte : bytes)
-        byte = static_cast<char>(random() & 0xFF);
-    return bytes;
-}
 
 std::uint64_t FileSize(const std::string& path)
 {

@@ -15,24 +15,9 @@
 #include "platform/FolderStore.h"
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 namespace {
-
-// A folder store held in memory.
-class MemoryFolderStore final : public IFolderStore {
-public:
-    std::map<std::string, std::string> values;
-    std::optional<std::string> Read(const std::string& name) const override
-    {
-        const auto it = values.find(name);
-        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    bool Write(const std::string& name, const std::string& folder) override
-    {
-        values[name] = folder;
-        return true;
-    }
-};
 
 class local_config : public ::testing::Test {
 protected:

@@ -9,17 +9,9 @@
 #include "planning/Md5.h"
 #include "planning/ServerLists.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 namespace {
-
-std::string Md5Of(const std::string& bytes)
-{
-    Md5Context context;
-    Md5Init(&context);
-    Md5Update(&context, bytes.data(), bytes.size());
-    Md5Final(&context);
-    return DigestToHex(context.digest);
-}
 
 std::string Quote(const std::string& text)
 {
