@@ -415,6 +415,7 @@ TEST_F(CheckRun, too_little_space_in_a_chosen_folder_asks_for_another)
     EXPECT_EQ(messages[0].text, NoSpaceText);
     EXPECT_EQ(messages[0].owner, MessageOwner::MainWindow);
     EXPECT_TRUE(window.Enabled(IDC_START));
+    EXPECT_EQ(window.Face(), kStartFace);
     EXPECT_TRUE(window.Enabled(IDC_BROWSE));
     EXPECT_TRUE(window.Visible(IDC_BROWSE));
     EXPECT_EQ(window.Text(IDC_FOLDER), Prompt);

@@ -88,6 +88,9 @@ void GiveUpFolder(IDownloadWindow& window, const LocalConfig& config)
     window.Show(IDC_BROWSE, true);
     window.SetText(IDC_FOLDER, ChooseFolderPrompt);
     window.SetText(IDC_STATUS, {});
+    // The check is over: the enabled button must not keep the checking face.
+    // A click now asks for a folder.
+    window.SetFace(kStartFace);
 
     session.folderFromRegistry = 0;
     session.checkFinished = 0;
