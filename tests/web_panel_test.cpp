@@ -1,5 +1,7 @@
 // The web page panel on the offscreen platform: a page served from a local
 // file, the keys and presses the panel swallows, and its owner relations.
+#include <memory>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -27,6 +29,22 @@ protected:
         ++closeRequests;
         QWidget::closeEvent(event);
     }
+};
+
+// An owner the size of the main window and a panel on it, both shown, the
+// owner first as the main window does.
+struct ShownPanel {
+    explicit ShownPanel(const QString& address)
+    {
+        owner.resize(740, 525);
+        owner.show();
+        panel = std::make_unique<CChildDlg>(&owner, address.toStdString());
+        panel->resize(740, 525);
+        panel->show();
+    }
+
+    Owner owner;
+    std::unique_ptr<CChildDlg> panel;
 };
 
 // The page reports every mouse event it receives in its title, so the test
@@ -121,12 +139,8 @@ private slots:
 
     void showsThePageInItsAreaAndKeysOutTheRest()
     {
-        Owner owner;
-        owner.resize(740, 525);
-        owner.show();
-        CChildDlg panel(&owner, m_pageUrl.toStdString());
-        panel.resize(740, 525);
-        panel.show();
+        ShownPanel shown(m_pageUrl);
+        CChildDlg& panel = *shown.panel;
         QVERIFY(WaitLoaded(panel.Browser()));
 
         QCOMPARE(panel.Browser().geometry(), QRect(0, 0, 311, 162));
@@ -141,12 +155,8 @@ private slots:
 
     void swallowsEscapeAltF4RightPressesAndEnter()
     {
-        Owner owner;
-        owner.resize(740, 525);
-        owner.show();
-        CChildDlg panel(&owner, m_pageUrl.toStdString());
-        panel.resize(740, 525);
-        panel.show();
+        ShownPanel shown(m_pageUrl);
+        CChildDlg& panel = *shown.panel;
         QVERIFY(WaitLoaded(panel.Browser()));
         QWidget* input = InputWidget(panel.Browser());
         QPoint inside(100, 80);
@@ -180,13 +190,13 @@ private slots:
         QVERIFY2(!title().contains("keyF4"), qPrintable(title()));
         QVERIFY(panel.isVisible());
         QCOMPARE(panel.result(), 0);
-        QCOMPARE(owner.closeRequests, 0);
+        QCOMPARE(shown.owner.closeRequests, 0);
 
         // The same keys sent to the panel itself do nothing either.
         QTest::keyClick(&panel, Qt::Key_Escape);
         QTest::keyClick(&panel, Qt::Key_Return);
         QVERIFY(panel.isVisible());
-        QCOMPARE(owner.closeRequests, 0);
+        QCOMPARE(shown.owner.closeRequests, 0);
     }
 
     void emptyOrUnreachableAddressShowsAnEmptyPageWithoutMessage_data()
@@ -200,12 +210,8 @@ private slots:
     void emptyOrUnreachableAddressShowsAnEmptyPageWithoutMessage()
     {
         QFETCH(QString, address);
-        Owner owner;
-        owner.resize(740, 525);
-        owner.show();
-        CChildDlg panel(&owner, address.toStdString());
-        panel.resize(740, 525);
-        panel.show();
+        ShownPanel shown(address);
+        CChildDlg& panel = *shown.panel;
         QVERIFY(WaitLoaded(panel.Browser()));
         QTest::qWait(500);
 

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <thread>
 
-#include <unistd.h>
-
 #include "app/ButtonFaces.h"
 #include "app/DownloadWindow.h"
 #include "app/LocalConfig.h"
@@ -15,6 +13,7 @@
 #include "app/StepTrace.h"
 #include "planning/CheckThread.h"
 #include "planning/DownloadSession.h"
+#include "platform/PathExists.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/WorkerThread.h"
 #include "transfer/DownloadThread.h"
@@ -175,7 +174,7 @@ void OnStartButton()
         session.paused = 1;
         return;
     }
-    if (::access(folder.c_str(), F_OK) != 0) {
+    if (!PathExists(folder)) {
         session.SetDownloadFolder("");
         RememberFolder(window, "");
         window->SetText(IDC_FOLDER, kSetFolder);

@@ -3,13 +3,12 @@
 #include <filesystem>
 #include <optional>
 
-#include <unistd.h>
-
 #include "app/DownloadWindow.h"
 #include "planning/DownloadSession.h"
 #include "platform/Drives.h"
 #include "platform/FolderStore.h"
 #include "platform/IniFile.h"
+#include "platform/PathExists.h"
 
 namespace {
 
@@ -87,7 +86,7 @@ void InitDownloadFolder(const IFolderStore& store, const IDrives& drives, const 
     std::string folder = LoadStoredFolder(store, config.m_strRegKey);
     // Only an absolute folder that exists is usable; a relative one would
     // depend on where the program was started.
-    if (!folder.empty() && folder.front() == '/' && ::access(folder.c_str(), F_OK) == 0) {
+    if (!folder.empty() && folder.front() == '/' && PathExists(folder)) {
         if (folder.back() != '/')
             folder += '/';
         g_downloadSession.SetDownloadFolder(folder);

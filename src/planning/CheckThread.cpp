@@ -1,7 +1,5 @@
 #include "planning/CheckThread.h"
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -17,6 +15,7 @@
 #include "planning/DownloadSession.h"
 #include "planning/ServerLists.h"
 #include "platform/Drives.h"
+#include "platform/PathExists.h"
 #include "platform/TextConversion.h"
 #include "platform/WorkerThread.h"
 #include "transfer/UrlToFile.h"
@@ -34,11 +33,6 @@ constexpr const char* ChooseFolderPrompt = "请设置下载路径";
 
 std::mutex g_movedRunMutex;
 std::shared_ptr<WorkerThread> g_movedRun;
-
-bool PathExists(const std::string& path)
-{
-    return ::access(path.c_str(), F_OK) == 0;
-}
 
 // The list URL with the current time as a query value ("%s?t=%d"), so that no
 // cache between us and the server answers with an old list.

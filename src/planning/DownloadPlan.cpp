@@ -1,14 +1,13 @@
 #include "planning/DownloadPlan.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 
 #include "planning/DownloadSession.h"
 #include "planning/Md5.h"
+#include "platform/PathExists.h"
 #include "platform/TextConversion.h"
 
 int CompareDigestText(const char computed[32], const std::array<char, 32>& listed)
@@ -18,11 +17,6 @@ int CompareDigestText(const char computed[32], const std::array<char, 32>& liste
 }
 
 namespace {
-
-bool PathExists(const std::string& path)
-{
-    return ::access(path.c_str(), F_OK) == 0;
-}
 
 // Makes every directory level of relativePath below folder, outer first.
 // Failures are left for the file test to find.
