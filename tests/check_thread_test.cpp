@@ -1,4 +1,4 @@
-#include "planning/CheckThread.h"
+#include "run/CheckThread.h"
 
 #include <unistd.h>
 
@@ -10,8 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/RunEnvironment.h"
-#include "planning/DownloadSession.h"
+#include "run/DownloadSession.h"
 #include "planning/Md5.h"
 #include "platform/Drives.h"
 #include "platform/FolderStore.h"
@@ -62,7 +61,7 @@ public:
     void SetText(int, const std::string&) override {}
     void Enable(int, bool) override {}
     void Show(int, bool) override {}
-    void SetFace(const StateImageIds&) override {}
+    void SetFace(StartFace) override {}
     void HideMainWindow() override { std::cerr << "HIDE\n"; }
     MessageAnswer Message(MessageOwner owner, const std::string& text, MessageButtons, const std::string&) override
     {
@@ -88,8 +87,7 @@ protected:
         g_downloadSession.ResetForTest();
         g_downloadSession.mainWindow = &window;
         g_downloadSession.progressBar = &bar;
-        m_savedEnvironment = TheRunEnvironment();
-        TheRunEnvironment() = RunEnvironment{&store, &drives};
+        g_downloadSession.environment = RunEnvironment{&store, &drives};
         window.config.m_strUpdate = server.BaseUrl() + "lists/update.txt";
         window.config.m_strSetup = server.BaseUrl() + "lists/setup.txt";
         window.config.m_strRegKey = RegKey;
@@ -103,11 +101,8 @@ protected:
 
     void TearDown() override
     {
-        if (auto moved = LastMovedCheckRun())
-            moved->Wait();
         unsetenv("SYSREP_LOG");
         g_downloadSession.ResetForTest();
-        TheRunEnvironment() = m_savedEnvironment;
     }
 
     std::string FileBase() const { return server.BaseUrl() + "game/"; }
@@ -146,7 +141,6 @@ protected:
     ScriptedDrives drives;
 
 private:
-    RunEnvironment m_savedEnvironment;
     std::string m_sysrepLog;
 };
 
@@ -183,24 +177,21 @@ TEST_F(CheckRun, plans_present_changed_resumable_and_stale_files_with_exact_tota
     ASSERT_EQ(s.fileCount.load(), 4);
     const int needed[] = {0, 1, 1, 1};
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ((*s.plan)[i].needed, needed[i]) << i;
-    EXPECT_EQ((*s.plan)[3].partialDiffers != 0, true);
+        EXPECT_EQ(s.Plan()->entries[i].needed, needed[i]) << i;
+    EXPECT_EQ(s.Plan()->entries[3].partialDiffers != 0, true);
     EXPECT_EQ(s.totalBytes.load(), 19000u);
     EXPECT_EQ(s.bytesDone.load(), 3000u + 1000u);
     EXPECT_EQ(s.bytesToFetch.load(), 5000u + 3000u + 7000u);
     EXPECT_EQ(s.checkFinished.load(), 1);
     EXPECT_EQ(s.installerReady.load(), 0);
-    {
-        std::lock_guard lock(s.stringsMutex);
-        EXPECT_EQ(s.installerPath, folder.Folder() + "setup.exe");
-        EXPECT_EQ(s.fileBaseUrl, FileBase());
-        EXPECT_EQ(s.listVersion, "v1");
-    }
+    EXPECT_EQ(s.InstallerPath(), folder.Folder() + "setup.exe");
+    EXPECT_EQ(s.FileBaseUrl(), FileBase());
+    EXPECT_EQ(s.ListVersion(), "v1");
 
     EXPECT_EQ(window.Text(IDC_VERSION), "版本信息:v1");
     EXPECT_EQ(window.Text(IDC_STATUS), "");
     EXPECT_EQ(window.Text(IDC_FOLDER), " " + folder.Folder());
-    EXPECT_EQ(window.Face(), kStartFace);
+    EXPECT_EQ(window.Face(), StartFace::Start);
     EXPECT_TRUE(window.Enabled(IDC_START));
     EXPECT_TRUE(window.Visible(IDC_BROWSE));
     EXPECT_TRUE(window.Enabled(IDC_BROWSE));
@@ -232,7 +223,7 @@ TEST_F(CheckRun, every_file_present_gives_the_install_face_and_nothing_starts)
     EXPECT_EQ(g_downloadSession.bytesDone.load(), g_downloadSession.totalBytes.load());
     EXPECT_EQ(g_downloadSession.totalBytes.load(), 10u);
     EXPECT_EQ(window.Text(IDC_STATUS), "下载完成!");
-    EXPECT_EQ(window.Face(), kInstallFace);
+    EXPECT_EQ(window.Face(), StartFace::Install);
     EXPECT_TRUE(window.Enabled(IDC_START));
     EXPECT_FALSE(window.Visible(IDC_BROWSE));
     EXPECT_FALSE(window.Enabled(IDC_BROWSE));
@@ -279,7 +270,7 @@ TEST_F(CheckRun, run_follows_the_session_window_when_it_is_swapped)
     run->Wait();
 
     EXPECT_EQ(window.Events().size(), eventsBeforeSwap);
-    EXPECT_EQ(replacement.Face(), kInstallFace);
+    EXPECT_EQ(replacement.Face(), StartFace::Install);
     EXPECT_EQ(replacement.Text(IDC_STATUS), "下载完成!");
     EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
 }
@@ -298,7 +289,7 @@ TEST_F(CheckRun, lists_without_file_lines_leave_nothing_to_fetch)
         EXPECT_EQ(g_downloadSession.totalBytes.load(), 0u) << list;
         EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 0u) << list;
         EXPECT_EQ(g_downloadSession.installerReady.load(), 1) << list;
-        EXPECT_EQ(window.Face(), kInstallFace) << list;
+        EXPECT_EQ(window.Face(), StartFace::Install) << list;
     }
 }
 
@@ -319,20 +310,19 @@ TEST_F(CheckRun, list_quirks_are_read_as_the_format_says)
 
     const DownloadSession& s = g_downloadSession;
     ASSERT_EQ(s.fileCount.load(), 3);
-    EXPECT_EQ((*s.plan)[0].path, folder.Folder() + "a/b/deep.dat");
-    EXPECT_EQ((*s.plan)[0].needed, 0);
-    EXPECT_EQ((*s.plan)[1].needed, 1); // its digest field is "abc" and zeros
-    EXPECT_EQ(std::string((*s.plan)[1].md5.data(), 32), "abc" + std::string(29, '\0'));
-    EXPECT_EQ((*s.plan)[2].size, 0u); // the size query failed: unknown
+    EXPECT_EQ(s.Plan()->entries[0].path, folder.Folder() + "a/b/deep.dat");
+    EXPECT_EQ(s.Plan()->entries[0].needed, 0);
+    EXPECT_EQ(s.Plan()->entries[1].needed, 1); // its digest field is "abc" and zeros
+    EXPECT_EQ(std::string(s.Plan()->entries[1].md5.data(), 32), "abc" + std::string(29, '\0'));
+    EXPECT_EQ(s.Plan()->entries[2].size, 0u); // the size query failed: unknown
     EXPECT_EQ(s.totalBytes.load(), 12u + 5u);
     EXPECT_EQ(s.bytesDone.load(), 12u);
     EXPECT_EQ(s.bytesToFetch.load(), 5u);
     EXPECT_EQ(window.Text(IDC_VERSION), "版本信息:v2");
     // The missing file of unknown size is still missing: not ready.
     EXPECT_EQ(s.installerReady.load(), 0);
-    EXPECT_EQ(window.Face(), kStartFace);
-    std::lock_guard lock(g_downloadSession.stringsMutex);
-    EXPECT_EQ(g_downloadSession.installerPath, folder.Folder() + "a/setup.exe");
+    EXPECT_EQ(window.Face(), StartFace::Start);
+    EXPECT_EQ(g_downloadSession.InstallerPath(), folder.Folder() + "a/setup.exe");
 }
 
 TEST_F(CheckRun, more_than_a_thousand_file_lines_are_all_planned)
@@ -345,8 +335,8 @@ TEST_F(CheckRun, more_than_a_thousand_file_lines_are_all_planned)
     EXPECT_EQ(CheckThreadProc(), 0);
 
     EXPECT_EQ(g_downloadSession.fileCount.load(), 1001);
-    EXPECT_EQ(g_downloadSession.plan->back().path, folder.Folder() + "f/1000");
-    EXPECT_EQ(g_downloadSession.plan->back().size, 4u);
+    EXPECT_EQ(g_downloadSession.Plan()->entries.back().path, folder.Folder() + "f/1000");
+    EXPECT_EQ(g_downloadSession.Plan()->entries.back().size, 4u);
     std::uint64_t expected = 0;
     for (const ServedFile& file : files)
         expected += file.content.size();
@@ -369,8 +359,8 @@ TEST_F(CheckRun, second_run_holds_nothing_of_the_first)
     EXPECT_EQ(CheckThreadProc(), 0);
 
     EXPECT_EQ(g_downloadSession.fileCount.load(), 2);
-    EXPECT_EQ(g_downloadSession.plan->size(), 2u);
-    EXPECT_EQ(g_downloadSession.plan->front().path, other.Folder() + "one.bin");
+    EXPECT_EQ(g_downloadSession.Plan()->entries.size(), 2u);
+    EXPECT_EQ(g_downloadSession.Plan()->entries.front().path, other.Folder() + "one.bin");
     EXPECT_EQ(g_downloadSession.totalBytes.load(), 10000u);
     EXPECT_EQ(g_downloadSession.bytesDone.load(), 6000u);
     EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 4000u);
@@ -390,7 +380,7 @@ TEST_F(CheckRun, removed_folder_ends_the_run_before_any_request)
     EXPECT_EQ(window.Text(IDC_FOLDER), Prompt);
     EXPECT_EQ(window.Events(), (std::vector<std::string>{std::string("text 1005 ") + Prompt, "enable 1003 1",
                                                          "enable 1000 1"}));
-    EXPECT_EQ(g_downloadSession.plan, nullptr);
+    EXPECT_EQ(g_downloadSession.Plan(), nullptr);
     EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
 }
 
@@ -415,7 +405,7 @@ TEST_F(CheckRun, too_little_space_in_a_chosen_folder_asks_for_another)
     EXPECT_EQ(messages[0].text, NoSpaceText);
     EXPECT_EQ(messages[0].owner, MessageOwner::MainWindow);
     EXPECT_TRUE(window.Enabled(IDC_START));
-    EXPECT_EQ(window.Face(), kStartFace);
+    EXPECT_EQ(window.Face(), StartFace::Start);
     EXPECT_TRUE(window.Enabled(IDC_BROWSE));
     EXPECT_TRUE(window.Visible(IDC_BROWSE));
     EXPECT_EQ(window.Text(IDC_FOLDER), Prompt);
@@ -442,9 +432,6 @@ TEST_F(CheckRun, too_little_space_in_a_defaulted_folder_moves_to_the_next_fixed_
     g_downloadSession.folderDefaulted = 1;
 
     EXPECT_EQ(CheckThreadProc(), 0);
-    const auto moved = LastMovedCheckRun();
-    ASSERT_NE(moved, nullptr);
-    moved->Wait();
 
     const std::string expected = roomyFixed.Folder() + "Game/";
     EXPECT_EQ(g_downloadSession.DownloadFolder(), expected);
@@ -452,7 +439,7 @@ TEST_F(CheckRun, too_little_space_in_a_defaulted_folder_moves_to_the_next_fixed_
     EXPECT_EQ(g_downloadSession.folderDefaulted.load(), 0);
     EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
     EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 8000u);
-    EXPECT_EQ(g_downloadSession.plan->front().path, expected + "big.bin");
+    EXPECT_EQ(g_downloadSession.Plan()->entries.front().path, expected + "big.bin");
     EXPECT_EQ(window.Text(IDC_FOLDER), " " + expected);
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_EQ(store.values[RegKey], "");
@@ -488,17 +475,16 @@ TEST_F(CheckRun, no_folder_fetches_the_lists_into_the_working_directory_and_need
 
     EXPECT_EQ(result, 0);
     EXPECT_EQ(g_downloadSession.fileCount.load(), 2);
-    for (const PlanEntry& entry : *g_downloadSession.plan)
+    for (const PlanEntry& entry : g_downloadSession.Plan()->entries)
         EXPECT_EQ(entry.needed, 1);
-    EXPECT_EQ(g_downloadSession.plan->at(1).path, "sub/b.bin");
+    EXPECT_EQ(g_downloadSession.Plan()->entries.at(1).path, "sub/b.bin");
     EXPECT_EQ(g_downloadSession.bytesToFetch.load(), 501u);
     EXPECT_EQ(g_downloadSession.checkFinished.load(), 1);
     EXPECT_TRUE(window.Messages().empty());
     EXPECT_FALSE(fs::exists(work.Path() / "update.txt"));
     EXPECT_FALSE(fs::exists(work.Path() / "setup.txt"));
     EXPECT_FALSE(fs::exists(work.Path() / "sub"));
-    std::lock_guard lock(g_downloadSession.stringsMutex);
-    EXPECT_EQ(g_downloadSession.installerPath, "setup.exe");
+    EXPECT_EQ(g_downloadSession.InstallerPath(), "setup.exe");
 }
 
 TEST_F(CheckRun, free_space_that_cannot_be_read_does_not_stop_the_run)

@@ -1,12 +1,11 @@
-#include "app/Commands.h"
+#include "run/Commands.h"
 
 #include <map>
 
 #include <gtest/gtest.h>
 
-#include "app/RunEnvironment.h"
-#include "app/StepTrace.h"
-#include "planning/DownloadSession.h"
+#include "run/DownloadSession.h"
+#include "run/RunReport.h"
 #include "platform/FolderStore.h"
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
@@ -23,15 +22,13 @@ protected:
     {
         g_downloadSession.ResetForTest();
         g_downloadSession.mainWindow = &window;
-        m_savedEnvironment = TheRunEnvironment();
-        TheRunEnvironment().folderStore = &store;
+        g_downloadSession.environment.folderStore = &store;
         window.config.m_strRegKey = "folder";
         m_traceBefore = StepTraceText().size();
     }
     void TearDown() override
     {
         g_downloadSession.ResetForTest();
-        TheRunEnvironment() = m_savedEnvironment;
     }
     std::string Marks() const { return StepTraceText().substr(m_traceBefore); }
 
@@ -40,7 +37,6 @@ protected:
     TempDir folder;
 
 private:
-    RunEnvironment m_savedEnvironment;
     std::size_t m_traceBefore = 0;
 };
 
@@ -94,10 +90,7 @@ TEST_F(Commands, installer_that_is_missing_is_named_and_the_folder_stays_remembe
     store.values["folder"] = folder.Folder();
     g_downloadSession.SetDownloadFolder(folder.Folder());
     g_downloadSession.installerReady = 1;
-    {
-        std::lock_guard lock(g_downloadSession.stringsMutex);
-        g_downloadSession.installerPath = folder.Folder() + "setup.sh";
-    }
+    g_downloadSession.SetInstallerPath(folder.Folder() + "setup.sh");
     OnStartButton();
     ASSERT_EQ(window.Messages().size(), 1u);
     EXPECT_EQ(window.Messages()[0].text.rfind("安装程序启动失败!\n" + folder.Folder() + "setup.sh\n", 0), 0u);

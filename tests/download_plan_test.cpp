@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "planning/DownloadSession.h"
 #include "planning/Md5.h"
 #include "support/TempDir.h"
 #include "support/TestData.h"
@@ -76,9 +75,7 @@ TEST(download_plan, decision_table_gives_exact_flags_and_totals)
     const std::vector<FileLine> files = {Line("present.bin", Md5Of(good)), Line("changed.bin", Md5Of(bad)),
                                          Line("resumed.bin", Md5Of(resumed)), Line("stale.bin", Md5Of(stale))};
 
-    DownloadSession session;
-    session.ResetPlan();
-    BuildDownloadPlan(session, folder, Base, files, server.Query());
+    const PlannedFiles plan = BuildDownloadPlan(folder, Base, files, server.Query());
 
     struct Row {
         const char* name;
@@ -91,10 +88,10 @@ TEST(download_plan, decision_table_gives_exact_flags_and_totals)
                         {"changed.bin", true, false, 1, 5000},
                         {"resumed.bin", false, false, 1, 4000},
                         {"stale.bin", false, true, 1, 7000}};
-    ASSERT_EQ(session.fileCount.load(), 4);
-    ASSERT_EQ(session.plan->size(), 4u);
+    ASSERT_EQ(plan.FileCount(), 4);
+    ASSERT_EQ(plan.entries.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
-        const PlanEntry& entry = (*session.plan)[i];
+        const PlanEntry& entry = plan.entries[i];
         EXPECT_EQ(entry.path, folder + rows[i].name);
         EXPECT_EQ(entry.localDiffers != 0, rows[i].differs) << rows[i].name;
         EXPECT_EQ(entry.partialDiffers != 0, rows[i].partialDiffers) << rows[i].name;
@@ -102,9 +99,9 @@ TEST(download_plan, decision_table_gives_exact_flags_and_totals)
         EXPECT_EQ(entry.size, rows[i].size) << rows[i].name;
         EXPECT_EQ(std::string(entry.md5.data(), 32), std::string(files[i].md5.data(), 32));
     }
-    EXPECT_EQ(session.totalBytes.load(), 3000u + 5000u + 4000u + 7000u);
-    EXPECT_EQ(session.bytesDone.load(), 3000u + 1000u);
-    EXPECT_EQ(session.bytesToFetch.load(), 5000u + 3000u + 7000u);
+    EXPECT_EQ(plan.totalBytes, 3000u + 5000u + 4000u + 7000u);
+    EXPECT_EQ(plan.bytesDone, 3000u + 1000u);
+    EXPECT_EQ(plan.bytesToFetch, 5000u + 3000u + 7000u);
     EXPECT_EQ(server.asked.size(), 4u);
 }
 
@@ -119,15 +116,13 @@ TEST(download_plan, uppercase_digest_never_matches_so_the_file_is_fetched_again)
     FakeSizes server;
     server.sizes = {{std::string(Base) + "upper.bin", content.size()}};
 
-    DownloadSession session;
-    session.ResetPlan();
-    BuildDownloadPlan(session, dir.Folder(), Base, {Line("upper.bin", upper)}, server.Query());
+    const PlannedFiles plan = BuildDownloadPlan(dir.Folder(), Base, {Line("upper.bin", upper)}, server.Query());
 
-    const PlanEntry& entry = session.plan->at(0);
+    const PlanEntry& entry = plan.entries.at(0);
     EXPECT_NE(entry.localDiffers, 0);
     EXPECT_EQ(entry.needed, 1);
-    EXPECT_EQ(session.bytesToFetch.load(), content.size());
-    EXPECT_EQ(session.bytesDone.load(), 0u);
+    EXPECT_EQ(plan.bytesToFetch, content.size());
+    EXPECT_EQ(plan.bytesDone, 0u);
 }
 
 TEST(download_plan, nested_names_make_their_folders_and_ask_the_size_with_slashes)
@@ -136,16 +131,14 @@ TEST(download_plan, nested_names_make_their_folders_and_ask_the_size_with_slashe
     FakeSizes server;
     server.sizes = {{std::string(Base) + "a/b/deep.dat", 42}};
 
-    DownloadSession session;
-    session.ResetPlan();
-    BuildDownloadPlan(session, dir.Folder(), Base, {Line("a\\b\\deep.dat", Md5Of("x"))}, server.Query());
+    const PlannedFiles plan = BuildDownloadPlan(dir.Folder(), Base, {Line("a\\b\\deep.dat", Md5Of("x"))}, server.Query());
 
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "a"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "a" / "b"));
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "a" / "b" / "deep.dat"));
-    EXPECT_EQ(session.plan->at(0).path, dir.Folder() + "a/b/deep.dat");
+    EXPECT_EQ(plan.entries.at(0).path, dir.Folder() + "a/b/deep.dat");
     EXPECT_EQ(server.asked, std::vector<std::string>{std::string(Base) + "a/b/deep.dat"});
-    EXPECT_EQ(session.bytesToFetch.load(), 42u);
+    EXPECT_EQ(plan.bytesToFetch, 42u);
 }
 
 TEST(download_plan, empty_folder_marks_every_file_needed_and_touches_nothing)
@@ -157,22 +150,20 @@ TEST(download_plan, empty_folder_marks_every_file_needed_and_touches_nothing)
     FakeSizes server;
     server.sizes = {{std::string(Base) + "here.bin", 33}, {std::string(Base) + "sub/x.bin", 10}};
 
-    DownloadSession session;
-    session.ResetPlan();
-    BuildDownloadPlan(session, "", Base, {Line("here.bin", Md5Of("present in the working directory")),
+    const PlannedFiles plan = BuildDownloadPlan("", Base, {Line("here.bin", Md5Of("present in the working directory")),
                                           Line("sub\\x.bin", Md5Of("x"))},
                       server.Query());
     std::filesystem::current_path(cwd);
 
-    for (const PlanEntry& entry : *session.plan) {
+    for (const PlanEntry& entry : plan.entries) {
         EXPECT_EQ(entry.localDiffers, 1);
         EXPECT_EQ(entry.partialDiffers, 1);
         EXPECT_EQ(entry.needed, 1);
     }
-    EXPECT_EQ(session.plan->at(1).path, "sub/x.bin");
+    EXPECT_EQ(plan.entries.at(1).path, "sub/x.bin");
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "sub"));
-    EXPECT_EQ(session.bytesToFetch.load(), 43u);
-    EXPECT_EQ(session.bytesDone.load(), 0u);
+    EXPECT_EQ(plan.bytesToFetch, 43u);
+    EXPECT_EQ(plan.bytesDone, 0u);
 }
 
 TEST(download_plan, unknown_size_is_zero_and_never_borrowed_from_the_previous_file)
@@ -182,18 +173,16 @@ TEST(download_plan, unknown_size_is_zero_and_never_borrowed_from_the_previous_fi
     server.sizes = {{std::string(Base) + "known.bin", 9000}};
     dir.Write("unknown.bin.tmp", std::string(500, 'p')); // longer than the unknown size
 
-    DownloadSession session;
-    session.ResetPlan();
-    BuildDownloadPlan(session, dir.Folder(), Base,
+    const PlannedFiles plan = BuildDownloadPlan(dir.Folder(), Base,
                       {Line("known.bin", Md5Of("k")), Line("unknown.bin", Md5Of("u"))}, server.Query());
 
-    EXPECT_EQ(session.plan->at(0).size, 9000u);
-    EXPECT_EQ(session.plan->at(1).size, 0u);
-    EXPECT_EQ(session.plan->at(1).needed, 1);
-    EXPECT_EQ(session.totalBytes.load(), 9000u);
+    EXPECT_EQ(plan.entries.at(0).size, 9000u);
+    EXPECT_EQ(plan.entries.at(1).size, 0u);
+    EXPECT_EQ(plan.entries.at(1).needed, 1);
+    EXPECT_EQ(plan.totalBytes, 9000u);
     // The 500 partial bytes of a file of unknown size must not wrap the count.
-    EXPECT_EQ(session.bytesToFetch.load(), 9000u);
-    EXPECT_EQ(session.bytesDone.load(), 0u);
+    EXPECT_EQ(plan.bytesToFetch, 9000u);
+    EXPECT_EQ(plan.bytesDone, 0u);
 }
 
 TEST(download_plan, more_than_a_thousand_lines_are_all_planned)
@@ -202,12 +191,10 @@ TEST(download_plan, more_than_a_thousand_lines_are_all_planned)
     std::vector<FileLine> files;
     for (int i = 0; i < 1500; ++i)
         files.push_back(Line("f" + std::to_string(i), Md5Of(std::to_string(i))));
-    DownloadSession session;
-    session.ResetPlan();
-    BuildDownloadPlan(session, dir.Folder(), Base, files, [](const std::string&) { return std::uint64_t{2}; });
+    const PlannedFiles plan = BuildDownloadPlan(dir.Folder(), Base, files, [](const std::string&) { return std::uint64_t{2}; });
 
-    EXPECT_EQ(session.fileCount.load(), 1500);
-    EXPECT_EQ(session.plan->back().path, dir.Folder() + "f1499");
-    EXPECT_EQ(session.totalBytes.load(), 3000u);
-    EXPECT_EQ(session.bytesToFetch.load(), 3000u);
+    EXPECT_EQ(plan.FileCount(), 1500);
+    EXPECT_EQ(plan.entries.back().path, dir.Folder() + "f1499");
+    EXPECT_EQ(plan.totalBytes, 3000u);
+    EXPECT_EQ(plan.bytesToFetch, 3000u);
 }

@@ -1,4 +1,4 @@
-#include "transfer/DownloadThread.h"
+#include "run/DownloadThread.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,11 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ButtonFaces.h"
-#include "app/Commands.h"
-#include "app/RunEnvironment.h"
-#include "app/StepTrace.h"
-#include "planning/DownloadSession.h"
+#include "run/Commands.h"
+#include "run/DownloadSession.h"
+#include "run/RunReport.h"
 #include "planning/Md5.h"
 #include "platform/FolderStore.h"
 #include "platform/WorkerThread.h"
@@ -52,8 +50,7 @@ protected:
         g_downloadSession.ResetForTest();
         g_downloadSession.mainWindow = &window;
         g_downloadSession.progressBar = &bar;
-        m_savedEnvironment = TheRunEnvironment();
-        TheRunEnvironment().folderStore = &store;
+        g_downloadSession.environment.folderStore = &store;
         window.config.m_strRegKey = "folder";
         window.onStartCommand = [] { OnStartButton(); };
         g_downloadSession.SetDownloadFolder(folder.Folder());
@@ -65,14 +62,13 @@ protected:
         // A run left parked by a failed expectation is let go; it then ends or
         // parks again on a window nobody watches.
         if (auto download = g_downloadSession.DownloadThread()) {
-            download->Resume();
+            g_downloadSession.pause.Resume();
             if (!download->Finished())
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         if (auto check = g_downloadSession.CheckThread())
             check->Wait();
         g_downloadSession.ResetForTest();
-        TheRunEnvironment() = m_savedEnvironment;
     }
 
     // The marks appended since the test began.
@@ -81,24 +77,21 @@ protected:
     // One plan entry for a file of the folder, as a check run would make it.
     void PlanFile(const std::string& relative, const std::string& md5, std::uint64_t size, int localDiffers = 0)
     {
-        if (g_downloadSession.plan == nullptr)
-            g_downloadSession.ResetPlan();
         PlanEntry entry;
         entry.path = folder.Folder() + relative;
         std::copy_n(md5.begin(), std::min<std::size_t>(md5.size(), 32), entry.md5.begin());
         entry.size = size;
         entry.localDiffers = localDiffers;
         entry.needed = 1;
-        g_downloadSession.plan->push_back(entry);
-        g_downloadSession.fileCount = static_cast<int>(g_downloadSession.plan->size());
-        g_downloadSession.totalBytes += size;
-        g_downloadSession.bytesToFetch += size;
+        m_plan.entries.push_back(entry);
+        m_plan.totalBytes += size;
+        m_plan.bytesToFetch += size;
+        g_downloadSession.SetPlan(std::make_shared<PlannedFiles>(m_plan));
     }
 
     void SetBaseUrl(const std::string& url)
     {
-        std::lock_guard lock(g_downloadSession.stringsMutex);
-        g_downloadSession.fileBaseUrl = url;
+        g_downloadSession.SetFileBaseUrl(url);
     }
 
     // Starts the download thread as the start command does.
@@ -113,7 +106,7 @@ protected:
     {
         return Eventually([] {
             auto download = g_downloadSession.DownloadThread();
-            return download != nullptr && download->IsSuspended() && g_downloadSession.paused == 1;
+            return download != nullptr && g_downloadSession.pause.Parked();
         });
     }
 
@@ -125,13 +118,13 @@ protected:
         });
     }
 
+    PlannedFiles m_plan;
     TempDir folder;
     RecordingWindow window;
     RecordingProgressBar bar;
     MemoryFolderStore store;
 
 private:
-    RunEnvironment m_savedEnvironment;
     std::size_t m_traceBefore = 0;
 };
 
@@ -157,7 +150,7 @@ TEST_F(DownloadRun, corrupted_body_is_caught_by_the_digest_deleted_and_fetched_a
     EXPECT_FALSE(Exists(path)) << "wrong bytes must never become the file";
     EXPECT_FALSE(Exists(path + ".tmp"));
     EXPECT_FALSE(Exists(path + ".des"));
-    EXPECT_EQ(window.Face(), kContinueFace);
+    EXPECT_EQ(window.Face(), StartFace::Continue);
     EXPECT_EQ(window.Text(IDC_STATUS), "下载暂停");
     EXPECT_EQ(g_downloadSession.bytesDone.load(), 0u) << "the dropped bytes are no longer counted";
     EXPECT_EQ(Marks(), "SE");
@@ -169,9 +162,9 @@ TEST_F(DownloadRun, corrupted_body_is_caught_by_the_digest_deleted_and_fetched_a
     EXPECT_FALSE(Exists(path + ".des"));
     EXPECT_EQ(Marks(), "SERD");
     EXPECT_EQ(g_downloadSession.installerReady.load(), 1);
-    EXPECT_EQ(window.Face(), kInstallFace);
+    EXPECT_EQ(window.Face(), StartFace::Install);
     EXPECT_EQ(window.Text(IDC_STATUS), "下载完成!");
-    EXPECT_EQ(g_downloadSession.plan, nullptr);
+    EXPECT_EQ(g_downloadSession.Plan(), nullptr);
 
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 4u);
@@ -286,39 +279,37 @@ TEST_F(DownloadRun, pause_asked_while_no_transfer_runs_holds_before_the_next_fil
     ASSERT_TRUE(WaitParked()); // the first file cannot take its name
     fs::remove_all(folder.Folder() + "first.bin");
     // The user continues and at once pauses again: the pause arrives while
-    // the run is between two transfers.
-    g_downloadSession.paused = 0;
+    // the run is placing the first file, before the next transfer begins.
     OnStartButton();
-    ASSERT_EQ(g_downloadSession.paused.load(), 1);
-    g_downloadSession.DownloadThread()->Resume();
+    OnStartButton();
+    EXPECT_TRUE(g_downloadSession.pause.Requested());
 
     ASSERT_TRUE(Eventually([&] { return Exists(folder.Folder() + "first.bin"); }));
     ASSERT_TRUE(WaitParked());
-    EXPECT_EQ(server.Requests().size(), 2u) << "the second file waits for the user";
-    EXPECT_EQ(window.Face(), kContinueFace);
+    EXPECT_FALSE(Exists(folder.Folder() + "second.bin")) << "the second file waits for the user";
+    EXPECT_EQ(window.Face(), StartFace::Continue);
 
     OnStartButton();
     ASSERT_TRUE(WaitFinished());
     EXPECT_EQ(ReadFileText(folder.Folder() + "second.bin"), content);
-    EXPECT_EQ(Marks(), "SPRD");
+    EXPECT_EQ(Marks(), "SRPRD");
 }
 
 TEST_F(DownloadRun, nothing_needed_goes_straight_to_the_install_face)
 {
-    g_downloadSession.ResetPlan();
     PlanEntry present;
     present.path = folder.Folder() + "present.bin";
     present.needed = 0;
-    g_downloadSession.plan->push_back(present);
-    g_downloadSession.fileCount = 1;
+    m_plan.entries.push_back(present);
+    g_downloadSession.SetPlan(std::make_shared<PlannedFiles>(m_plan));
 
     StartDownload();
     ASSERT_TRUE(WaitFinished());
     EXPECT_EQ(g_downloadSession.installerReady.load(), 1);
-    EXPECT_EQ(window.Face(), kInstallFace);
+    EXPECT_EQ(window.Face(), StartFace::Install);
     EXPECT_EQ(window.Text(IDC_STATUS), "下载完成!");
     EXPECT_FALSE(window.Visible(IDC_BROWSE));
-    EXPECT_EQ(g_downloadSession.plan, nullptr);
+    EXPECT_EQ(g_downloadSession.Plan(), nullptr);
     EXPECT_EQ(g_downloadSession.fileCount.load(), 1);
     EXPECT_EQ(Marks(), "SD");
     EXPECT_EQ(store.Read("folder"), folder.Folder()) << "the start command remembers the folder";
@@ -352,14 +343,14 @@ TEST_F(DownloadRun, chosen_folder_is_checked_started_paused_mid_file_and_continu
     OnStartButton(); // pause
     ASSERT_TRUE(WaitParked());
     EXPECT_TRUE(window.Messages().empty()) << "a pause shows no message";
-    EXPECT_EQ(window.Face(), kContinueFace);
+    EXPECT_EQ(window.Face(), StartFace::Continue);
     const auto partial = fs::file_size(path + ".tmp");
     EXPECT_GT(partial, 0u);
     EXPECT_LT(partial, content.size());
     EXPECT_EQ(ReadFileText(path + ".des"), Md5Of(content));
 
     OnStartButton(); // continue
-    EXPECT_EQ(window.Face(), kPauseFace);
+    EXPECT_EQ(window.Face(), StartFace::Pause);
     ASSERT_TRUE(WaitFinished());
     EXPECT_EQ(ReadFileText(path), content);
     EXPECT_EQ(Marks(), "SPRD");

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "planning/DownloadSession.h"
+#include "run/DownloadFolderChoice.h"
+#include "run/DownloadSession.h"
+#include "run/Messages.h"
 #include "platform/FixedDrives.h"
 #include "platform/FolderStore.h"
 #include "support/RecordingWindow.h"

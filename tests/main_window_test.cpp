@@ -40,7 +40,7 @@
 #include "layeredui/LoadPngImage.h"
 #include "mainwindow/DemoTranslucentDlg.h"
 #include "mainwindow/TQ7DownloadApp.h"
-#include "planning/DownloadSession.h"
+#include "run/DownloadSession.h"
 #include "platform/Drives.h"
 #include "platform/InstanceLock.h"
 #include "support/NginxServer.h"

@@ -1,10 +1,10 @@
-#include "transfer/MyDownloadState.h"
+#include "run/MyDownloadState.h"
 
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "planning/DownloadSession.h"
+#include "run/DownloadSession.h"
 #include "support/RecordingWindow.h"
 
 namespace {

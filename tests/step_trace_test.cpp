@@ -1,4 +1,4 @@
-#include "app/StepTrace.h"
+#include "run/RunReport.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "planning/DownloadSession.h"
+#include "run/DownloadSession.h"
 #include "platform/ReportLibrary.h"
 #include "support/TempDir.h"
 

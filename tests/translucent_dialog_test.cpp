@@ -8,7 +8,7 @@
 #include <QPainter>
 #include <QScreen>
 
-#include "app/ButtonFaces.h"
+#include "mainwindow/StartFaces.h"
 #include "layeredui/LoadPngImage.h"
 #include "layeredui/TranslucentButton.h"
 #include "layeredui/TranslucentProgressBar.h"

@@ -22,11 +22,11 @@ TEST(url_to_file, fetches_the_body_exactly_and_follows_a_redirect)
     const std::string target = dir.Folder() + "update.txt";
     dir.Write("update.txt", "an older, longer list that must be replaced entirely" + std::string(200000, 'x'));
 
-    ASSERT_TRUE(UrlToFile(server.BaseUrl() + "lists/update.txt?t=123", target));
+    ASSERT_EQ(UrlToFile(server.BaseUrl() + "lists/update.txt?t=123", target), ListFetch::Fetched);
     EXPECT_EQ(ReadFileText(target), body);
 
     fs::remove(target);
-    ASSERT_TRUE(UrlToFile(server.BaseUrl() + "moved.txt?t=1", target));
+    ASSERT_EQ(UrlToFile(server.BaseUrl() + "moved.txt?t=1", target), ListFetch::Fetched);
     EXPECT_EQ(ReadFileText(target), body);
 }
 
@@ -42,9 +42,10 @@ TEST(url_to_file, failures_leave_no_file_behind)
         "file:///etc/hostname",                                                      // not http
     };
     for (const std::string& url : failing) {
-        EXPECT_FALSE(UrlToFile(url, target)) << url;
+        EXPECT_EQ(UrlToFile(url, target), ListFetch::NetworkFailed) << url;
         EXPECT_FALSE(fs::exists(target)) << url;
     }
     server.Put("ok.txt", "ok");
-    EXPECT_FALSE(UrlToFile(server.BaseUrl() + "ok.txt", dir.Folder() + "no/such/folder/x.txt"));
+    // A folder that cannot take the list is not the network's fault.
+    EXPECT_EQ(UrlToFile(server.BaseUrl() + "ok.txt", dir.Folder() + "no/such/folder/x.txt"), ListFetch::CannotWrite);
 }

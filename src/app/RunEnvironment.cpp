@@ -3,20 +3,12 @@
 #include "platform/Drives.h"
 #include "platform/FolderStore.h"
 
-RunEnvironment& TheRunEnvironment()
+IFolderStore& RunEnvironment::FolderStore() const
 {
-    static RunEnvironment environment;
-    return environment;
+    return folderStore != nullptr ? *folderStore : SystemFolderStore();
 }
 
-IFolderStore& RunFolderStore()
+const IDrives& RunEnvironment::Drives() const
 {
-    IFolderStore* store = TheRunEnvironment().folderStore;
-    return store != nullptr ? *store : SystemFolderStore();
-}
-
-const IDrives& RunDrives()
-{
-    const IDrives* drives = TheRunEnvironment().drives;
     return drives != nullptr ? *drives : SystemDrives();
 }

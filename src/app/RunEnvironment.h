@@ -5,12 +5,11 @@ class IFolderStore;
 
 // The operating-system services a run reaches: the remembered-folder store
 // and the drive list. Both default to the machine's own; tests put their own
-// in place before any worker thread starts and restore them afterwards.
+// in place before any worker thread starts.
 struct RunEnvironment {
     IFolderStore* folderStore = nullptr; // null: SystemFolderStore()
     const IDrives* drives = nullptr;     // null: SystemDrives()
-};
 
-RunEnvironment& TheRunEnvironment();
-IFolderStore& RunFolderStore();
-const IDrives& RunDrives();
+    IFolderStore& FolderStore() const;
+    const IDrives& Drives() const;
+};

@@ -11,24 +11,37 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "app/Commands.h"
 #include "app/LocalConfig.h"
-#include "app/RunEnvironment.h"
-#include "app/StepTrace.h"
 #include "cli/ConsoleWindow.h"
-#include "planning/CheckThread.h"
-#include "planning/DownloadSession.h"
 #include "platform/WorkerThread.h"
-#include "transfer/DownloadThread.h"
+#include "run/Commands.h"
+#include "run/DownloadFolderChoice.h"
+#include "run/DownloadSession.h"
+#include "run/DownloadThread.h"
+#include "run/RunReport.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char kNoSpace[] = "磁盘空间不足，请重新选择下载目录!";
-const char kFolderGone[] = "下载路径不存在!\n请重新选择下载路径!";
-
 std::atomic<int> g_exitStatus{ExitAllPresent};
+
+// The exit status of a check that ended the run.
+int StatusOfCheck(CheckOutcome outcome)
+{
+    switch (outcome) {
+    case CheckOutcome::NoSpace: return ExitNoSpace;
+    case CheckOutcome::FolderGone:
+    case CheckOutcome::NoWindow: return ExitUsage;
+    case CheckOutcome::Ready:
+    case CheckOutcome::NothingToFetch: return ExitAllPresent;
+    case CheckOutcome::ListsNotFetched:
+    case CheckOutcome::ListsNotWritten:
+    case CheckOutcome::Maintenance:
+    case CheckOutcome::ListRefused: break;
+    }
+    return ExitListsFailed;
+}
 
 // The client's end of every path: the trace ends in "C" unless the installer
 // is ready, the trace is reported, and the process ends with the status the
@@ -36,7 +49,11 @@ std::atomic<int> g_exitStatus{ExitAllPresent};
 // returned by then.
 void ConsoleEnd(EndReason reason)
 {
-    const int status = reason == EndReason::InstallerLaunched ? ExitAllPresent : g_exitStatus.load();
+    int status = g_exitStatus.load();
+    if (reason == EndReason::InstallerLaunched)
+        status = ExitAllPresent;
+    else if (reason == EndReason::CheckFailed)
+        status = StatusOfCheck(g_downloadSession.LastCheck().outcome);
     if (g_downloadSession.installerReady == 0)
         AppendStep("C");
     const std::string trace = StepTraceText();
@@ -110,16 +127,6 @@ std::string ProgressLine(std::uint64_t done, std::uint64_t total, double speed)
     return text;
 }
 
-// Whether any check run is still at work, including one a check run started
-// itself after moving the folder to another drive.
-bool CheckRunsRunning()
-{
-    if (CheckRunActive())
-        return true;
-    const auto moved = LastMovedCheckRun();
-    return moved != nullptr && !moved->Finished();
-}
-
 } // namespace
 
 void RunConsoleClient(const CliOptions& options)
@@ -160,18 +167,18 @@ void RunConsoleClient(const CliOptions& options)
     DownloadSession& session = g_downloadSession;
     session.mainWindow = &window;
     session.progressBar = &bar;
-    SetEndRoutine(ConsoleEnd);
+    session.endRoutine = ConsoleEnd;
 
     if (options.folder) {
         window.SetChosenFolder(chosenFolder);
         OnBrowseButton();
     } else {
-        InitDownloadFolder(RunFolderStore(), RunDrives(), config, &window);
+        InitDownloadFolder(session.environment.FolderStore(), session.environment.Drives(), config, &window);
         StartCheckRun(false);
     }
 
     bool clicked = false;
-    int handledMessages = 0;
+    int handledFailures = 0;
     int failedEntry = -2;
     int failuresInRow = 0;
     Clock::time_point resumeAt{}; // a failed transfer is resumed from then on
@@ -189,24 +196,17 @@ void RunConsoleClient(const CliOptions& options)
         }
         const auto now = Clock::now();
 
-        if (window.FatalShown())
-            Finish(ExitListsFailed);
-        if (window.Shown(kNoSpace))
-            Finish(ExitNoSpace);
-        if (window.Shown(kFolderGone))
-            Finish(ExitUsage);
-
         if (const auto download = session.DownloadThread()) {
             if (!downloadStarted)
                 downloadStarted = now;
             if (download->Finished())
                 break;
-            if (session.paused == 1 && download->IsSuspended()) {
+            if (session.pause.Parked()) {
                 speedometer.Reset();
-                const int shown = window.DownloadMessages();
-                if (shown != handledMessages) {
-                    handledMessages = shown;
-                    const int entry = CurrentDownloadEntry();
+                const int failures = session.Failures();
+                if (failures != handledFailures) {
+                    handledFailures = failures;
+                    const int entry = session.LastFailure().entry;
                     if (entry != failedEntry) {
                         failedEntry = entry;
                         failuresInRow = 0;
@@ -237,26 +237,27 @@ void RunConsoleClient(const CliOptions& options)
             continue;
         }
 
-        if (session.checkFinished == 1) {
-            if (session.installerReady == 1)
-                break;
-            if (session.DownloadFolder().empty()) {
-                window.PrintLine("zorvath-cli: no download folder; name one with --folder", true);
-                Finish(ExitUsage);
-            }
-            // A returning user's check run starts the download itself.
-            if (!clicked && (session.folderFromRegistry == 0 || !CheckRunsRunning())) {
-                clicked = true;
-                downloadStarted = now;
-                OnStartButton();
-            }
+        // The check runs until its result is in; a check that cannot use
+        // the lists ends the run itself (ConsoleEnd).
+        if (CheckRunActive())
             continue;
+        const CheckResult check = session.LastCheck();
+        if (check.outcome == CheckOutcome::NothingToFetch)
+            break;
+        if (check.outcome == CheckOutcome::NoSpace)
+            Finish(ExitNoSpace);
+        const bool noFolder = check.outcome != CheckOutcome::Ready || session.DownloadFolder().empty();
+        // The start command runs here, on the client's own thread; it starts
+        // no download when the folder went away since the check.
+        if (!noFolder && !clicked) {
+            clicked = true;
+            downloadStarted = now;
+            OnStartButton();
+            if (session.DownloadThread() != nullptr)
+                continue;
         }
-
-        if (!CheckRunsRunning()) {
-            window.PrintLine("zorvath-cli: no download folder; name one with --folder", true);
-            Finish(ExitUsage);
-        }
+        window.PrintLine("zorvath-cli: no download folder; name one with --folder", true);
+        Finish(ExitUsage);
     }
 
     // Every file is present.

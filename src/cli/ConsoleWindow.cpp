@@ -1,29 +1,16 @@
 #include "cli/ConsoleWindow.h"
 
-#include <algorithm>
-#include <thread>
 #include <utility>
 
 #include <unistd.h>
 
-#include "app/Commands.h"
-#include "planning/DownloadSession.h"
-#include "platform/WorkerThread.h"
+#include "run/Messages.h"
 
 namespace {
 
-const char kCloseQuestion[] = "下载未完成,是否仍要关闭?";
-const char kSpeedPrefix[] = "速度:";
-
 bool IsSpeedLine(const std::string& text)
 {
-    return text.rfind(kSpeedPrefix, 0) == 0;
-}
-
-bool OnDownloadThread()
-{
-    const auto download = g_downloadSession.DownloadThread();
-    return download != nullptr && WorkerThread::Current() == download.get();
+    return text.rfind(kSpeedLabel, 0) == 0;
 }
 
 } // namespace
@@ -93,7 +80,7 @@ void ConsoleWindow::SetText(int control, const std::string& utf8Text)
         m_lastFolder = utf8Text;
         BreakProgressLocked();
         if (utf8Text.front() == ' ')
-            WriteLocked(STDOUT_FILENO, "下载路径:" + utf8Text + "\n");
+            WriteLocked(STDOUT_FILENO, kFolderLabel + utf8Text + "\n");
         else
             WriteLocked(STDOUT_FILENO, utf8Text + "\n");
         break;
@@ -107,33 +94,19 @@ void ConsoleWindow::Enable(int, bool) {}
 
 void ConsoleWindow::Show(int, bool) {}
 
-void ConsoleWindow::SetFace(const StateImageIds&) {}
+void ConsoleWindow::SetFace(StartFace) {}
 
 void ConsoleWindow::HideMainWindow() {}
 
-MessageAnswer ConsoleWindow::Message(MessageOwner owner, const std::string& utf8Text, MessageButtons buttons,
+MessageAnswer ConsoleWindow::Message(MessageOwner, const std::string& utf8Text, MessageButtons buttons,
                                      const std::string&)
 {
     if (buttons == MessageButtons::OkCancel && utf8Text == kCloseQuestion)
         return MessageAnswer::Ok;
-
-    const bool fatal = owner == MessageOwner::None;
-    const bool fromDownload = OnDownloadThread();
     {
         std::lock_guard lock(m_mutex);
         BreakProgressLocked();
         WriteLocked(STDERR_FILENO, utf8Text + "\n");
-        m_shown.push_back(utf8Text);
-        if (fatal)
-            m_fatal = true;
-        else if (fromDownload)
-            ++m_downloadMessages;
-    }
-    if (fatal) {
-        // The check run would end the program with exit status 0 after this;
-        // the client ends it with its own status instead.
-        for (;;)
-            std::this_thread::sleep_for(std::chrono::hours(1));
     }
     return buttons == MessageButtons::OkCancel ? MessageAnswer::Cancel : MessageAnswer::Ok;
 }
@@ -146,31 +119,13 @@ std::optional<std::string> ConsoleWindow::ChooseFolder(const std::string&)
 
 void ConsoleWindow::RunStartCommand()
 {
-    OnStartButton();
+    // The client's main loop clicks start once the check is over.
 }
 
 void ConsoleWindow::SetChosenFolder(std::optional<std::string> folder)
 {
     std::lock_guard lock(m_mutex);
     m_chosenFolder = std::move(folder);
-}
-
-bool ConsoleWindow::FatalShown() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_fatal;
-}
-
-int ConsoleWindow::DownloadMessages() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_downloadMessages;
-}
-
-bool ConsoleWindow::Shown(const std::string& text) const
-{
-    std::lock_guard lock(m_mutex);
-    return std::find(m_shown.begin(), m_shown.end(), text) != m_shown.end();
 }
 
 void ConsoleWindow::DrawProgress(const std::string& line)

@@ -4,10 +4,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "app/DownloadWindow.h"
 #include "app/LocalConfig.h"
+#include "run/DownloadWindow.h"
 
 // The main window of the console client: the run's window operations become
 // lines on the console. Message boxes go to standard error in the system's
@@ -17,10 +16,10 @@
 // printed at most once a second.
 //
 // Questions are answered as the client was told: the close question with OK,
-// "choose a folder first" with Cancel. A message without an owner is one the
-// check run shows just before it ends the program: it is recorded as fatal and
-// the calling thread is held there, so that the client ends the program with
-// its own exit status. Any thread may call every operation.
+// "choose a folder first" with Cancel. The client learns what happened from
+// the session's results, never from these texts; the start command the check
+// run asks for is the client's own to give (its main loop clicks start once
+// the check is over). Any thread may call every operation.
 class ConsoleWindow final : public IDownloadWindow {
 public:
     ConsoleWindow(LocalConfig config, bool quiet, bool terminal);
@@ -29,7 +28,7 @@ public:
     void SetText(int control, const std::string& utf8Text) override;
     void Enable(int control, bool enabled) override;
     void Show(int control, bool shown) override;
-    void SetFace(const StateImageIds& face) override;
+    void SetFace(StartFace face) override;
     void HideMainWindow() override;
     MessageAnswer Message(MessageOwner owner, const std::string& utf8Text, MessageButtons buttons,
                           const std::string& caption) override;
@@ -38,13 +37,6 @@ public:
 
     // The folder the next folder choice returns.
     void SetChosenFolder(std::optional<std::string> folder);
-
-    // What the client loop reads.
-    bool FatalShown() const;
-    // Messages shown on the download thread so far (each pauses the run).
-    int DownloadMessages() const;
-    // Whether a message with exactly this text was shown.
-    bool Shown(const std::string& text) const;
 
     // Redraws the terminal's progress line (terminal only).
     void DrawProgress(const std::string& line);
@@ -69,9 +61,6 @@ private:
     std::string m_lastVersion;
     std::string m_lastFolder;
     std::optional<std::string> m_chosenFolder;
-    bool m_fatal = false;
-    int m_downloadMessages = 0;
-    std::vector<std::string> m_shown;
 };
 
 // The console has no bar to draw; the client computes the percent itself.

@@ -3,7 +3,7 @@
 #include <QColor>
 #include <QFont>
 
-#include "app/ButtonFaces.h"
+#include "layeredui/StateImageIds.h"
 #include "layeredui/TranslucentWnd.h"
 
 // A skinned push button: shows one of five state pictures and its text, and

@@ -5,7 +5,6 @@
 #include <QColor>
 #include <QFont>
 
-#include "app/DownloadWindow.h"
 #include "layeredui/TranslucentWnd.h"
 
 // The skinned progress bar: a track picture over its whole rectangle and, on
@@ -14,7 +13,7 @@
 //
 // SetPos may be called from any thread (the download thread does); the
 // position is an atomic and a new one shows at the dialog's next timer frame.
-class CTranslucentProgressBar : public CTranslucentWnd, public IProgressBar {
+class CTranslucentProgressBar : public CTranslucentWnd {
     Q_OBJECT
 public:
     enum ImageSlot { ImageTrack = 0, ImageFill = 1, ImageSlots = 3 };
@@ -23,7 +22,7 @@ public:
 
     // Stores the position when m_rangeLow <= position <= m_rangeHigh and
     // ignores it otherwise. Asks for no frame.
-    void SetPos(int position) override;
+    void SetPos(int position);
     int Pos() const { return m_position.load(std::memory_order_relaxed); }
 
     // The filled part of the frame for the current position, in frame

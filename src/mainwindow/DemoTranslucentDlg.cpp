@@ -15,10 +15,12 @@
 #include <QThread>
 #include <QUrl>
 
-#include "app/Commands.h"
-#include "app/RunEnvironment.h"
 #include "layeredui/LoadPngImage.h"
-#include "planning/DownloadSession.h"
+#include "mainwindow/StartFaces.h"
+#include "run/Commands.h"
+#include "run/DownloadFolderChoice.h"
+#include "run/DownloadSession.h"
+#include "run/Messages.h"
 #include "webpanel/ChildDlg.h"
 #include "webpanel/WebEngineSetup.h"
 
@@ -26,9 +28,6 @@ const char* const CDemoTranslucentDlg::DefaultCaption = "Zorvath下载器";
 const char* const CDemoTranslucentDlg::WindowTitle = "Zorvath下载器";
 
 namespace {
-
-constexpr const char* ChooseFolderPrompt = "请设置下载路径";
-constexpr const char* VersionLabel = "版本信息:";
 
 const QColor White = QColor::fromRgba(0xFFFFFFFF);
 const QColor Black = QColor::fromRgba(0xFF000000);
@@ -64,7 +63,7 @@ CDemoTranslucentDlg::~CDemoTranslucentDlg()
     qApp->removeEventFilter(&m_filter);
     IDownloadWindow* self = this;
     g_downloadSession.mainWindow.compare_exchange_strong(self, nullptr);
-    IProgressBar* bar = &m_progress;
+    IProgressBar* bar = &m_progressLink;
     g_downloadSession.progressBar.compare_exchange_strong(bar, nullptr);
 }
 
@@ -107,7 +106,7 @@ void CDemoTranslucentDlg::InitWidgets()
     PlaceButton(m_btnFolder, {{155, 0, 155, 155, 0}, {255, 412, 243, 28}});
     SetTextLook(m_btnFolder, Black);
     m_btnFolder.SetTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_btnFolder.SetText(QString::fromUtf8(ChooseFolderPrompt));
+    m_btnFolder.SetText(QString::fromUtf8(kNoFolderPrompt));
     AddWidget(&m_btnFolder);
 
     PlaceButton(m_btnBrowse, {{145, 0, 210, 210, 0}, {501, 416, 45, 20}});
@@ -126,7 +125,7 @@ void CDemoTranslucentDlg::InitWidgets()
 
     PlaceButton(m_btnVersion, {{171, 0, 171, 171, 0}, {153, 495, 191, 16}});
     SetTextLook(m_btnVersion, White);
-    m_btnVersion.SetText(QString::fromUtf8(VersionLabel));
+    m_btnVersion.SetText(QString::fromUtf8(kVersionLabel));
     m_btnVersion.EnableWidget(false);
     AddWidget(&m_btnVersion);
 
@@ -135,11 +134,12 @@ void CDemoTranslucentDlg::InitWidgets()
     setWindowTitle(QString::fromUtf8(WindowTitle));
 
     // 4. From here on the runs can reach the window.
-    g_downloadSession.progressBar = &m_progress;
+    g_downloadSession.progressBar = &m_progressLink;
     g_downloadSession.mainWindow = this;
 
     // 5. The download folder: remembered, or the default rule.
-    InitDownloadFolder(RunFolderStore(), RunDrives(), m_config, this);
+    const RunEnvironment& environment = g_downloadSession.environment;
+    InitDownloadFolder(environment.FolderStore(), environment.Drives(), m_config, this);
 
     // 6., 7. Checking look until the first run is done.
     m_btnStart.EnableWidget(false);
@@ -210,9 +210,9 @@ void CDemoTranslucentDlg::Show(int control, bool shown)
     }
 }
 
-void CDemoTranslucentDlg::SetFace(const StateImageIds& face)
+void CDemoTranslucentDlg::SetFace(StartFace face)
 {
-    m_btnStart.LoadStateImages(face);
+    m_btnStart.LoadStateImages(FaceImages(face));
 }
 
 void CDemoTranslucentDlg::HideMainWindow()
@@ -258,7 +258,9 @@ std::optional<std::string> CDemoTranslucentDlg::ChooseFolder(const std::string& 
 
 void CDemoTranslucentDlg::RunStartCommand()
 {
-    OnStartButton();
+    // Queued even from this thread: the command runs after whatever the
+    // user-interface thread is doing now, never beside another command.
+    QMetaObject::invokeMethod(this, [this] { OnStartButton(); }, Qt::QueuedConnection);
 }
 
 void CDemoTranslucentDlg::OnCommand(int controlId)

@@ -5,11 +5,11 @@
 
 #include <QObject>
 
-#include "app/DownloadWindow.h"
 #include "app/LocalConfig.h"
 #include "layeredui/TranslucentButton.h"
 #include "layeredui/TranslucentDialog.h"
 #include "layeredui/TranslucentProgressBar.h"
+#include "run/DownloadWindow.h"
 
 // The downloader's main window: the skinned dialog with its ten widgets, the
 // web page panel beside it, and the window side of the run.
@@ -38,15 +38,14 @@ public:
     void SetText(int control, const std::string& utf8Text) override;
     void Enable(int control, bool enabled) override;
     void Show(int control, bool shown) override;
-    void SetFace(const StateImageIds& face) override;
+    void SetFace(StartFace face) override;
     void HideMainWindow() override;
     MessageAnswer Message(MessageOwner owner, const std::string& utf8Text, MessageButtons buttons,
                           const std::string& caption) override;
     std::optional<std::string> ChooseFolder(const std::string& utf8Title) override;
     void RunStartCommand() override;
 
-    // Commands, user-interface thread (OnStartButton also runs on the check
-    // run's thread for a returning user).
+    // Commands, user-interface thread only.
     void OnStartButton();
     void OnMinimizeButton();
     void OnCloseButton();
@@ -102,6 +101,17 @@ private:
         CDemoTranslucentDlg& m_window;
     };
 
+    // The progress bar as the run sees it.
+    class ProgressBarLink final : public IProgressBar {
+    public:
+        explicit ProgressBarLink(CTranslucentProgressBar& bar) : m_bar(bar) {}
+        void SetPos(int position) override { m_bar.SetPos(position); }
+
+    private:
+        CTranslucentProgressBar& m_bar;
+    };
+
     LocalConfig m_config;
     MessageFilter m_filter{*this};
+    ProgressBarLink m_progressLink{m_progress};
 };

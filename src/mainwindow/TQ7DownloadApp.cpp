@@ -4,7 +4,6 @@
 
 #include "app/LocalConfig.h"
 #include "mainwindow/DemoTranslucentDlg.h"
-#include "planning/DownloadSession.h"
 #include "platform/IniFile.h"
 #include "platform/InstanceLock.h"
 

@@ -3,10 +3,9 @@
 #include <sys/stat.h>
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
-#include "planning/DownloadSession.h"
 #include "planning/Md5.h"
+#include "planning/PartialFile.h"
 #include "platform/PathExists.h"
 #include "platform/TextConversion.h"
 
@@ -40,42 +39,32 @@ int CompareFileDigest(const std::string& path, const std::array<char, 32>& liste
     return CompareDigestText(text.data(), listed);
 }
 
-// The .des side file against the listed digest; 0 when it cannot be opened.
-int CompareSideFile(const std::string& path, const std::array<char, 32>& listed)
-{
-    std::ifstream side(path, std::ios::binary);
-    if (!side)
-        return 0;
-    char head[32] = {};
-    side.read(head, sizeof head);
-    return CompareDigestText(head, listed);
-}
-
-// Length of the .tmp partial file, 0 when it cannot be opened.
-std::uint64_t PartialLength(const std::string& path)
-{
-    std::ifstream partial(path, std::ios::binary | std::ios::ate);
-    if (!partial)
-        return 0;
-    const auto end = partial.tellg();
-    return end < 0 ? 0 : static_cast<std::uint64_t>(end);
-}
-
 } // namespace
 
-void BuildDownloadPlan(DownloadSession& session, const std::string& folder, const std::string& baseUrl,
-                       const std::vector<FileLine>& files, const RemoteSizeQuery& querySize)
+bool PlannedFiles::AnyNeeded() const
 {
+    for (const PlanEntry& entry : entries) {
+        if (entry.needed != 0)
+            return true;
+    }
+    return false;
+}
+
+PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& baseUrl,
+                               const std::vector<FileLine>& files, const RemoteSizeQuery& querySize)
+{
+    PlannedFiles plan;
+    plan.entries.reserve(std::max(files.size(), PlanCapacity));
     std::uint64_t totalBytes = 0;
     std::uint64_t bytesToFetch = 0;
     std::uint64_t bytesDone = 0;
-    std::vector<PlanEntry>& plan = *session.plan;
 
     for (const FileLine& file : files) {
         const std::string relative = ListedNameToLocalPath(LocaleToUtf8(file.name));
         PlanEntry entry;
         entry.path = folder + relative;
         std::copy(file.md5.begin(), file.md5.end(), entry.md5.begin());
+        const PartialFile partial(entry.path);
 
         bool exists = false;
         if (folder.empty()) {
@@ -86,7 +75,7 @@ void BuildDownloadPlan(DownloadSession& session, const std::string& folder, cons
             exists = PathExists(entry.path);
             if (exists)
                 entry.localDiffers = CompareFileDigest(entry.path, file.md5);
-            entry.partialDiffers = CompareSideFile(entry.path + ".des", file.md5);
+            entry.partialDiffers = partial.CompareSideFile(file.md5);
         }
 
         // The URL carries the name in the list's own character set.
@@ -101,18 +90,18 @@ void BuildDownloadPlan(DownloadSession& session, const std::string& folder, cons
                 // A partial longer than the file (its size unknown, or the
                 // server's copy shrank) counts as the whole file, never as a
                 // negative amount still to fetch.
-                const std::uint64_t partial = std::min(PartialLength(entry.path + ".tmp"), entry.size);
-                bytesDone += partial;
-                bytesToFetch += entry.size - partial;
+                const std::uint64_t have = std::min(partial.PartialLength(), entry.size);
+                bytesDone += have;
+                bytesToFetch += entry.size - have;
             } else {
                 bytesToFetch += entry.size;
             }
         }
-        plan.push_back(std::move(entry));
+        plan.entries.push_back(std::move(entry));
     }
 
-    session.fileCount = static_cast<int>(plan.size());
-    session.totalBytes = totalBytes;
-    session.bytesToFetch = bytesToFetch;
-    session.bytesDone = bytesDone;
+    plan.totalBytes = totalBytes;
+    plan.bytesToFetch = bytesToFetch;
+    plan.bytesDone = bytesDone;
+    return plan;
 }

@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 
+#include "transfer/CurlGlobal.h"
 #include "transfer/TransferError.h"
 
 namespace {
@@ -52,15 +53,11 @@ void ApplyCertificateSettings(CURL* easy)
         curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
 }
 
-struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
-};
-
 } // namespace
 
 HttpClient::HttpClient()
 {
-    static CurlGlobal global;
+    EnsureCurlGlobal();
     m_easy = curl_easy_init();
     m_multi = curl_multi_init();
     if (m_easy == nullptr || m_multi == nullptr) {

@@ -1,10 +1,10 @@
 #include "transfer/UrlToFile.h"
 
 #include <cstdio>
-#include <mutex>
 
 #include <curl/curl.h>
 
+#include "transfer/CurlGlobal.h"
 #include "transfer/UrlPath.h"
 
 namespace {
@@ -19,25 +19,19 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* f
     return std::fwrite(data, size, count, static_cast<std::FILE*>(file));
 }
 
-void EnsureCurlReady()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 } // namespace
 
-bool UrlToFile(const std::string& url, const std::string& localPath)
+ListFetch UrlToFile(const std::string& url, const std::string& localPath)
 {
-    EnsureCurlReady();
+    EnsureCurlGlobal();
     CURL* curl = curl_easy_init();
     if (curl == nullptr)
-        return false;
+        return ListFetch::NetworkFailed;
 
     std::FILE* file = std::fopen(localPath.c_str(), "wb");
     if (file == nullptr) {
         curl_easy_cleanup(curl);
-        return false;
+        return ListFetch::CannotWrite;
     }
 
     const std::string wireUrl = EncodeUrlPath(url);
@@ -62,9 +56,10 @@ bool UrlToFile(const std::string& url, const std::string& localPath)
     curl_slist_free_all(headers);
 
     const bool closed = std::fclose(file) == 0;
-    if (result != CURLE_OK || !closed) {
-        std::remove(localPath.c_str());
-        return false;
-    }
-    return true;
+    if (result == CURLE_OK && closed)
+        return ListFetch::Fetched;
+    std::remove(localPath.c_str());
+    // A body the disk would not take is the folder's fault, not the network's.
+    return result == CURLE_WRITE_ERROR || (result == CURLE_OK && !closed) ? ListFetch::CannotWrite
+                                                                          : ListFetch::NetworkFailed;
 }

@@ -27,11 +27,11 @@ void RecordingWindow::Show(int control, bool shown)
     Record("show " + std::to_string(control) + " " + (shown ? "1" : "0"));
 }
 
-void RecordingWindow::SetFace(const StateImageIds& face)
+void RecordingWindow::SetFace(StartFace face)
 {
     std::lock_guard lock(m_mutex);
     m_face = face;
-    Record("face " + std::to_string(face.normal));
+    Record("face " + std::to_string(static_cast<int>(face)));
 }
 
 void RecordingWindow::HideMainWindow()
@@ -116,7 +116,7 @@ bool RecordingWindow::Visible(int control) const
     return it == m_visible.end() || it->second;
 }
 
-StateImageIds RecordingWindow::Face() const
+StartFace RecordingWindow::Face() const
 {
     std::lock_guard lock(m_mutex);
     return m_face;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DownloadWindow.h"
+#include "run/DownloadWindow.h"
 #include "app/LocalConfig.h"
 
 // A window without widgets for the run's tests: it records every operation in
@@ -26,14 +26,15 @@ public:
     };
 
     LocalConfig config;
-    // Runs on the calling thread when the run asks for the start command.
+    // Runs when the run asks for the start command, on the asking thread
+    // unless a test says otherwise.
     std::function<void()> onStartCommand;
 
     const LocalConfig& Config() const override { return config; }
     void SetText(int control, const std::string& utf8Text) override;
     void Enable(int control, bool enabled) override;
     void Show(int control, bool shown) override;
-    void SetFace(const StateImageIds& face) override;
+    void SetFace(StartFace face) override;
     void HideMainWindow() override;
     MessageAnswer Message(MessageOwner owner, const std::string& utf8Text, MessageButtons buttons,
                           const std::string& caption) override;
@@ -51,7 +52,7 @@ public:
     std::string Text(int control) const;
     bool Enabled(int control) const;  // true unless disabled by the run
     bool Visible(int control) const;  // true unless hidden by the run
-    StateImageIds Face() const;
+    StartFace Face() const;
     bool MainWindowHidden() const;
 
     // Waits until pred (called under the recorder's lock) holds, or the time
@@ -74,7 +75,7 @@ private:
     std::map<int, std::string> m_texts;
     std::map<int, bool> m_enabled;
     std::map<int, bool> m_visible;
-    StateImageIds m_face{};
+    StartFace m_face = StartFace::Start;
     std::optional<std::string> m_chosenFolder;
     bool m_hidden = false;
 };

@@ -1,10 +1,11 @@
-#include "transfer/MyDownloadState.h"
+#include "run/MyDownloadState.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "app/DownloadWindow.h"
-#include "planning/DownloadSession.h"
+#include "run/DownloadSession.h"
+#include "run/DownloadWindow.h"
+#include "run/Messages.h"
 
 std::uint32_t MonotonicTickCount()
 {
@@ -16,7 +17,8 @@ MyDownloadState::MyDownloadState(TickSource tick) : m_tick(std::move(tick)) {}
 
 void MyDownloadState::OnBegin(std::uint64_t, std::uint64_t)
 {
-    m_bStop = false;
+    // A pause asked just before this transfer began still stops it.
+    m_bStop = g_downloadSession.pause.Requested();
     m_lastTick = m_tick();
 }
 
@@ -82,7 +84,7 @@ void MyDownloadState::OnProgress(std::uint64_t, std::uint64_t blockSize)
     const int percent = rounded < 2147483520.0f ? static_cast<int>(rounded) : 2147483520;
 
     if (IDownloadWindow* window = session.mainWindow.load())
-        window->SetText(IDC_STATUS, "速度:" + speed + ",  " + sizes);
+        window->SetText(IDC_STATUS, kSpeedLabel + speed + ",  " + sizes);
     if (percent != session.lastPercent) {
         if (IProgressBar* bar = session.progressBar.load())
             bar->SetPos(percent);

@@ -5,19 +5,12 @@
 class WorkerThread;
 
 // The main window's commands, free of widgets: the window binds them to its
-// buttons, the check run reaches the start command through
-// IDownloadWindow::RunStartCommand, and the console client calls them
-// directly. They reach the window only through DownloadSession::mainWindow and
-// keep no state of their own.
-
-// Why a command ends the process.
-enum class EndReason { Closed, InstallerLaunched };
-// Ends the process: the trace marks, the report and the exit. Must not return.
-using EndRoutine = void (*)(EndReason reason);
-// The routine the close command and the installer launch end with;
-// ReportAndTerminate unless one is put in place (null restores it). The
-// console client uses its own to give its exit status.
-void SetEndRoutine(EndRoutine routine);
+// buttons, the check run asks for the start command through
+// IDownloadWindow::RunStartCommand, and the console client calls them from
+// its main loop. Every command runs on the thread that runs the user's
+// commands (the user-interface thread), so two of them never overlap. They
+// reach the window only through DownloadSession::mainWindow, end the process
+// through EndRun, and keep no state of their own.
 
 // The start button, its behaviour chosen on every call from the session:
 //  1 no folder: ask for one (OK opens the folder choice);
@@ -26,9 +19,9 @@ void SetEndRoutine(EndRoutine routine);
 //  3 download paused: resume it ("R");
 //  4 download running: ask it to pause ("P");
 //  5 folder gone: forget it and ask for another;
-//  6 check finished: remember the folder, start the download thread, "S"/"B";
+//  6 check finished: remember the folder, start the download thread, "S"/"B"
+//    (one compare-and-set: a download run still going is never doubled);
 //  7 otherwise (a check is running): nothing.
-// Runs on the user-interface thread, or on a check run for a returning user.
 void OnStartButton();
 
 // Confirms ("下载未完成,是否仍要关闭?"), halts the workers' effects on the
@@ -39,7 +32,8 @@ void OnCloseButton();
 
 // Lets the user choose the download folder ("请选择下载路径:") and, when one
 // was chosen, starts a check run for it whose handle is kept in checkThread.
-// User-interface thread.
+// Does nothing while a download run is going: no check run replaces the plan
+// under it.
 void OnBrowseButton();
 
 // Starts a check run on a new worker thread. keepHandle publishes it in

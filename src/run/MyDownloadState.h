@@ -28,7 +28,8 @@ public:
     // gives its own.
     explicit MyDownloadState(TickSource tick = MonotonicTickCount);
 
-    // Clears the pause request and starts the speed clock. Sizes are ignored.
+    // Clears the stop request unless the session's pause is still asked, and
+    // starts the speed clock. Sizes are ignored.
     void OnBegin(std::uint64_t totalSize, std::uint64_t localSize) override;
     void OnProgress(std::uint64_t totalSize, std::uint64_t blockSize) override;
     // 1 while a pause is requested.

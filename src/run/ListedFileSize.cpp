@@ -1,4 +1,4 @@
-#include "planning/DownloadPlan.h"
+#include "run/ListedFileSize.h"
 
 #include "transfer/HttpDownloader.h"
 

@@ -1,43 +1,23 @@
-#include "app/Commands.h"
+#include "run/Commands.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
-#include "app/ButtonFaces.h"
-#include "app/DownloadWindow.h"
 #include "app/LocalConfig.h"
-#include "app/RunEnvironment.h"
-#include "app/StepTrace.h"
-#include "planning/CheckThread.h"
-#include "planning/DownloadSession.h"
 #include "platform/PathExists.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/WorkerThread.h"
-#include "transfer/DownloadThread.h"
-#include "transfer/MyDownloadState.h"
+#include "run/CheckThread.h"
+#include "run/DownloadSession.h"
+#include "run/DownloadThread.h"
+#include "run/DownloadWindow.h"
+#include "run/Messages.h"
+#include "run/MyDownloadState.h"
+#include "run/RunReport.h"
 
 namespace {
-
-const char kChooseFirst[] = "请先选择下载路径";
-const char kFolderGone[] = "下载路径不存在!\n请重新选择下载路径!";
-const char kSetFolder[] = "请设置下载路径";
-const char kChooseTitle[] = "请选择下载路径:";
-const char kCloseQuestion[] = "下载未完成,是否仍要关闭?";
-const char kCloseCaption[] = "关闭";
-const char kInstallerFailed[] = "安装程序启动失败!\n";
-
-std::atomic<EndRoutine> g_endRoutine{nullptr};
-std::atomic<int> g_activeCheckRuns{0};
-
-[[noreturn]] void EndProcess(EndReason reason)
-{
-    if (EndRoutine routine = g_endRoutine.load())
-        routine(reason);
-    ReportAndTerminate();
-}
 
 const LocalConfig& Config(IDownloadWindow* window)
 {
@@ -47,7 +27,7 @@ const LocalConfig& Config(IDownloadWindow* window)
 
 void RememberFolder(IDownloadWindow* window, const std::string& folder)
 {
-    StoreFolder(RunFolderStore(), Config(window).m_strRegKey, folder);
+    StoreFolder(g_downloadSession.environment.FolderStore(), Config(window).m_strRegKey, folder);
 }
 
 // What the workers see of the window once the close command has halted
@@ -60,7 +40,7 @@ public:
     void SetText(int, const std::string&) override {}
     void Enable(int, bool) override {}
     void Show(int, bool) override {}
-    void SetFace(const StateImageIds&) override {}
+    void SetFace(StartFace) override {}
     void HideMainWindow() override {}
     MessageAnswer Message(MessageOwner, const std::string&, MessageButtons, const std::string&) override
     {
@@ -77,24 +57,20 @@ private:
 // The workers cannot be frozen from outside without risking a lock they
 // hold (the allocator's, the loader's) that the report needs. Instead their
 // window is swapped for a silent one, and the transfer in hand is asked to
-// stop after its current block, after which the download thread parks
-// itself.
+// stop after its current block, after which the download run parks.
 void HaltWorkers(IDownloadWindow* window)
 {
-    static HaltedWindow* halted = new HaltedWindow(Config(window));
-    g_downloadSession.mainWindow = halted;
-    g_downloadSession.progressBar = nullptr;
-    if (MyDownloadState* progress = g_downloadSession.activeProgress.load())
+    DownloadSession& session = g_downloadSession;
+    session.mainWindow = session.KeepHaltedWindow(std::make_unique<HaltedWindow>(Config(window)));
+    session.progressBar = nullptr;
+    session.pause.Request();
+    if (MyDownloadState* progress = session.activeProgress.load())
         progress->RequestStop();
 }
 
 void LaunchInstaller(IDownloadWindow* window)
 {
-    std::string path;
-    {
-        std::lock_guard lock(g_downloadSession.stringsMutex);
-        path = g_downloadSession.installerPath;
-    }
+    const std::string path = g_downloadSession.InstallerPath();
     const int error = LaunchProgram(path);
     if (error != 0) {
         // The folder stays remembered and the window stays: the user can
@@ -105,20 +81,18 @@ void LaunchInstaller(IDownloadWindow* window)
     RememberFolder(window, "");
     window->HideMainWindow();
     AppendStep("I");
-    EndProcess(EndReason::InstallerLaunched);
+    EndRun(EndReason::InstallerLaunched);
 }
 
 void StartDownload(IDownloadWindow* window)
 {
     DownloadSession& session = g_downloadSession;
+    auto thread = WorkerThread::Create([] { DownloadThreadProc(); });
+    if (!session.PublishDownloadThread(thread))
+        return;
     RememberFolder(window, session.DownloadFolder());
 
     const char* mark = session.folderFromRegistry == 0 ? "S" : "B";
-    auto thread = WorkerThread::Create([] { DownloadThreadProc(); });
-    {
-        std::lock_guard lock(session.threadsMutex);
-        session.downloadThread = thread;
-    }
     // The mark goes in before the thread runs, so the trace always reads it
     // before anything the download appends.
     AppendStep(mark);
@@ -130,11 +104,6 @@ void StartDownload(IDownloadWindow* window)
 
 } // namespace
 
-void SetEndRoutine(EndRoutine routine)
-{
-    g_endRoutine = routine;
-}
-
 void OnStartButton()
 {
     DownloadSession& session = g_downloadSession;
@@ -145,7 +114,8 @@ void OnStartButton()
     const std::shared_ptr<WorkerThread> download = session.DownloadThread();
 
     if (folder.empty()) {
-        if (window->Message(MessageOwner::MainWindow, kChooseFirst, MessageButtons::OkCancel) == MessageAnswer::Ok)
+        if (window->Message(MessageOwner::MainWindow, kChooseFolderFirst, MessageButtons::OkCancel) ==
+            MessageAnswer::Ok)
             OnBrowseButton();
         return;
     }
@@ -153,31 +123,29 @@ void OnStartButton()
         LaunchInstaller(window);
         return;
     }
-    if (download != nullptr && session.paused == 1) {
-        // paused is cleared before the thread runs again, so a transfer that
-        // fails again at once leaves it set for the next click.
-        window->SetFace(kPauseFace);
+    if (download != nullptr && session.pause.Requested()) {
+        // A transfer that fails again at once sets the flag again for the
+        // next click.
+        window->SetFace(StartFace::Pause);
         window->SetText(IDC_STATUS, "");
         AppendStep("R");
-        session.paused = 0;
-        download->Resume();
+        session.pause.Resume();
         return;
     }
     if (download != nullptr) {
-        MyDownloadState* progress = session.activeProgress.load();
-        if (progress == nullptr) {
-            session.paused = 1;
-            return;
+        // The flag goes up before the transfer is stopped, so the stopped run
+        // always finds it and parks.
+        session.pause.Request();
+        if (MyDownloadState* progress = session.activeProgress.load()) {
+            progress->RequestStop();
+            AppendStep("P");
         }
-        progress->RequestStop();
-        AppendStep("P");
-        session.paused = 1;
         return;
     }
     if (!PathExists(folder)) {
         session.SetDownloadFolder("");
         RememberFolder(window, "");
-        window->SetText(IDC_FOLDER, kSetFolder);
+        window->SetText(IDC_FOLDER, kNoFolderPrompt);
         window->Message(MessageOwner::MainWindow, kFolderGone);
         window->Enable(IDC_BROWSE, true);
         window->Enable(IDC_START, true);
@@ -200,7 +168,7 @@ void OnCloseButton()
     std::remove("update.txt");
     if (window != nullptr)
         window->HideMainWindow();
-    EndProcess(EndReason::Closed);
+    EndRun(EndReason::Closed);
 }
 
 void OnBrowseButton()
@@ -209,12 +177,14 @@ void OnBrowseButton()
     IDownloadWindow* window = session.mainWindow.load();
     if (window == nullptr)
         return;
+    if (const auto download = session.DownloadThread(); download != nullptr && !download->Finished())
+        return;
     window->Enable(IDC_BROWSE, false);
     window->Enable(IDC_START, false);
 
     bool chosen = false;
-    if (std::optional<std::string> path = window->ChooseFolder(kChooseTitle); path && !path->empty() &&
-                                                                               path->front() == '/') {
+    if (std::optional<std::string> path = window->ChooseFolder(kChooseFolderTitle);
+        path && !path->empty() && path->front() == '/') {
         std::string folder = *path;
         if (folder.back() != '/')
             folder += '/';
@@ -234,20 +204,19 @@ void OnBrowseButton()
 
 std::shared_ptr<WorkerThread> StartCheckRun(bool keepHandle)
 {
-    ++g_activeCheckRuns;
+    DownloadSession& session = g_downloadSession;
+    ++session.activeCheckRuns;
     auto thread = WorkerThread::Create([] {
         CheckThreadProc();
-        --g_activeCheckRuns;
+        --g_downloadSession.activeCheckRuns;
     });
-    if (keepHandle) {
-        std::lock_guard lock(g_downloadSession.threadsMutex);
-        g_downloadSession.checkThread = thread;
-    }
+    if (keepHandle)
+        session.PublishCheckThread(thread);
     thread->Run();
     return thread;
 }
 
 bool CheckRunActive()
 {
-    return g_activeCheckRuns > 0;
+    return g_downloadSession.activeCheckRuns > 0;
 }

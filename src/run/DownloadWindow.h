@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "app/ButtonFaces.h"
+#include "run/StartFace.h"
 
 struct LocalConfig;
 
@@ -43,8 +43,8 @@ public:
     virtual void Enable(int control, bool enabled) = 0;
     // ShowWidget: visibility changes and a new frame is asked for.
     virtual void Show(int control, bool shown) = 0;
-    // LoadStateImages on the start button (control 1000).
-    virtual void SetFace(const StateImageIds& face) = 0;
+    // The start button (control 1000) shows this face.
+    virtual void SetFace(StartFace face) = 0;
     // Hides the main window (and its web page panel) before a fatal message.
     virtual void HideMainWindow() = 0;
     // A modal message box with the default caption unless one is given.
@@ -54,7 +54,10 @@ public:
     // The folder-choice dialog with the given title: the chosen folder as an
     // absolute path, or nothing when the user cancelled.
     virtual std::optional<std::string> ChooseFolder(const std::string& utf8Title) = 0;
-    // The start-button command, run on the calling thread.
+    // Asks for the start-button command. It always runs on the thread that
+    // runs the user's commands (the window's user-interface thread, the
+    // console client's main loop), never on the caller's: a worker that asks
+    // for it does not wait for it.
     virtual void RunStartCommand() = 0;
 };
 

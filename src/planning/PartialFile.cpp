@@ -1,0 +1,117 @@
+#include "planning/PartialFile.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "planning/Md5.h"
+
+namespace {
+
+bool WriteAll(int fd, const char* data, std::size_t size)
+{
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(fd, data + written, size - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Up to 32 bytes of the file's start; the count read, or -1 when it cannot be
+// opened.
+int ReadHead(const std::string& path, char head[32])
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    int total = 0;
+    while (total < 32) {
+        const ssize_t n = ::read(fd, head + total, static_cast<std::size_t>(32 - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        total += static_cast<int>(n);
+    }
+    ::close(fd);
+    return total;
+}
+
+} // namespace
+
+int PartialFile::CompareSideFile(const Digest& listed) const
+{
+    char head[32] = {};
+    if (ReadHead(SidePath(), head) < 0)
+        return 0;
+    const int order = std::memcmp(head, listed.data(), listed.size());
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+bool PartialFile::WriteSideFile(const Digest& md5) const
+{
+    char head[33] = {};
+    struct stat info {};
+    if (::stat(SidePath().c_str(), &info) == 0 && info.st_size == 32 && ReadHead(SidePath(), head) == 32 &&
+        std::memcmp(head, md5.data(), md5.size()) == 0)
+        return true;
+
+    std::string temporary = SidePath() + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    ::fchmod(fd, 0644);
+    const bool written = WriteAll(fd, md5.data(), md5.size()) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || std::rename(temporary.c_str(), SidePath().c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::uint64_t PartialFile::PartialLength() const
+{
+    struct stat info {};
+    if (::stat(PartialPath().c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool PartialFile::PartialMatches(const Digest& listed) const
+{
+    Md5Context context;
+    unsigned char digest[16];
+    if (DigestFile(PartialPath(), &context, digest) != DigestFileOk)
+        return false;
+    const std::string hex = DigestToHex(digest);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(listed[i])) != static_cast<unsigned char>(hex[i]))
+            return false;
+    }
+    return true;
+}
+
+int PartialFile::Commit() const
+{
+    if (std::rename(PartialPath().c_str(), m_path.c_str()) != 0)
+        return errno != 0 ? errno : EIO;
+    ::unlink(SidePath().c_str());
+    return 0;
+}
+
+bool RemoveFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}

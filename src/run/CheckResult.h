@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// How a check run ended. The values are stable: the console client maps them
+// to exit statuses.
+enum class CheckOutcome : int {
+    Ready = 0,           // the plan is built and something is to fetch
+    NothingToFetch = 1,  // every listed file is present: the installer is ready
+    FolderGone = 2,      // the download folder vanished: the player chooses again
+    NoSpace = 3,         // too little free space in the folder (and no other drive took it)
+    ListsNotFetched = 4, // a list could not be fetched: the network or the server
+    ListsNotWritten = 5, // a list could not be written into the download folder
+    Maintenance = 6,     // the server says no update is available now
+    ListRefused = 7,     // a list names something the run will not touch
+    NoWindow = 8,        // no window was published: nothing was done
+};
+
+// What a refused list said, for the message that names it.
+struct ListRefusal {
+    std::string list;      // "update.txt" or "setup.txt"
+    int line = 0;          // 1-based
+    std::string reason;    // why, in the player's words (UTF-8)
+    std::string name;      // the offending name as listed (locale's character set)
+};
+
+struct CheckResult {
+    CheckOutcome outcome = CheckOutcome::NoWindow;
+    std::string folder;          // the folder the run checked
+    std::uint64_t bytesNeeded = 0; // NoSpace: bytes still to fetch
+    std::uint64_t bytesFree = 0;   // NoSpace: bytes free in the folder
+    ListRefusal refusal;           // ListRefused only
+};
+
+// The outcomes that end the program in the window: the lists cannot be used.
+inline bool EndsTheProgram(CheckOutcome outcome)
+{
+    return outcome == CheckOutcome::ListsNotFetched || outcome == CheckOutcome::ListsNotWritten ||
+           outcome == CheckOutcome::Maintenance || outcome == CheckOutcome::ListRefused;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "run/CheckResult.h"
+
+class IDownloadWindow;
+
+// One check run: makes sure the download folder still exists, fetches the two
+// server lists into it, reads them, builds the download plan and tests the
+// free space. A folder the run chose itself that is short of space moves to
+// the first fixed drive with room and is checked again there.
+//
+// RunCheck does the work and returns how it ended. On the way it shows the
+// window what a player sees while it runs (the checking face and text, the
+// version), publishes the plan, its totals and the installer path in
+// g_downloadSession, and keeps the result there (LastCheck). It never ends
+// the process and never shows a message.
+//
+// ApplyCheckResult shows the result to the window as the program does: a
+// list that cannot be used hides the window, shows its message and ends the
+// run (EndRun); space short and a folder gone ask for another folder; a ready
+// plan enables the buttons and sets checkFinished last; a returning user's
+// download is asked to start (IDownloadWindow::RunStartCommand).
+//
+// CheckThreadProc is both, on a check thread; check runs never overlap. The
+// window is the session's at each call, so a close that halts the window
+// halts what a run still going does to it.
+CheckResult RunCheck();
+void ApplyCheckResult(const CheckResult& result);
+int CheckThreadProc();

@@ -1,0 +1,34 @@
+#pragma once
+
+// Every text the run shows a player, spelled once. The window and the console
+// client show them as they stand; results travel as values until they meet
+// one of them.
+
+// The folder field and the folder choice.
+inline constexpr const char* kNoFolderPrompt = "请设置下载路径";
+inline constexpr const char* kChooseFolderTitle = "请选择下载路径:";
+inline constexpr const char* kChooseFolderFirst = "请先选择下载路径";
+inline constexpr const char* kFolderGone = "下载路径不存在!\n请重新选择下载路径!";
+inline constexpr const char* kFolderLabel = "下载路径:";
+
+// The check run.
+inline constexpr const char* kChecking = "检测中...约3-5分钟";
+inline constexpr const char* kListsNotFetched = "读取配置文件失败!\n请检查网络连接!";
+inline constexpr const char* kListRefused = "读取配置文件失败!\n";
+inline constexpr const char* kMaintenance = "服务器维护，暂时无可用更新!\n请稍后重新下载!";
+inline constexpr const char* kNoSpaceForGame = "磁盘空间不足，请重新选择下载目录!";
+inline constexpr const char* kVersionLabel = "版本信息:";
+
+// The download run.
+inline constexpr const char* kFileInUse = "请关闭正在使用%s文件的程序后重试!";
+inline constexpr const char* kNetworkFailed = "下载失败!\n请检查网络连接后重试!";
+inline constexpr const char* kDiskFull = "磁盘空间不足!\n请释放空间!";
+inline constexpr const char* kDownloadAgain = "下载失败!\n请重新下载!";
+inline constexpr const char* kPaused = "下载暂停";
+inline constexpr const char* kComplete = "下载完成!";
+inline constexpr const char* kSpeedLabel = "速度:";
+
+// The commands.
+inline constexpr const char* kCloseQuestion = "下载未完成,是否仍要关闭?";
+inline constexpr const char* kCloseCaption = "关闭";
+inline constexpr const char* kInstallerFailed = "安装程序启动失败!\n";
