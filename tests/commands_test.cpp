@@ -1,12 +1,17 @@
 #include "run/Commands.h"
 
+#include <algorithm>
+#include <atomic>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "run/DownloadSession.h"
 #include "run/RunReport.h"
 #include "platform/FolderStore.h"
+#include "platform/WorkerThread.h"
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
 #include "support/TestData.h"
@@ -36,7 +41,6 @@ protected:
     MemoryFolderStore store;
     TempDir folder;
 
-private:
     std::size_t m_traceBefore = 0;
 };
 
@@ -121,6 +125,57 @@ TEST_F(Commands, browse_cancelled_keeps_the_old_folder)
     EXPECT_TRUE(window.Enabled(IDC_START));
     EXPECT_TRUE(window.Enabled(IDC_BROWSE));
     EXPECT_EQ(g_downloadSession.CheckThread(), nullptr);
+}
+
+// A returning user's automatic start and a click on start in the same
+// moment: one download run, one mark, whichever comes first.
+TEST_F(Commands, two_starts_at_once_start_one_download_run)
+{
+    for (int round = 0; round < 20; ++round) {
+        g_downloadSession.ResetForTest();
+        g_downloadSession.mainWindow = &window;
+        g_downloadSession.environment.folderStore = &store;
+        g_downloadSession.SetDownloadFolder(folder.Folder());
+        g_downloadSession.SetPlan(std::make_shared<PlannedFiles>());
+        g_downloadSession.checkFinished = 1;
+        std::atomic<bool> go{false};
+        auto click = [&] {
+            while (!go)
+                std::this_thread::yield();
+            OnStartButton();
+        };
+        std::thread automatic(click);
+        std::thread user(click);
+        go = true;
+        automatic.join();
+        user.join();
+        const auto run = g_downloadSession.DownloadThread();
+        ASSERT_NE(run, nullptr);
+        run->Wait();
+        // The second click may land as a pause of the run the first started.
+        const std::string marks = StepTraceText();
+        EXPECT_EQ(std::count(marks.begin(), marks.end(), 'S'), 1) << "round " << round << ": " << marks;
+        EXPECT_EQ(marks.back(), 'D') << "round " << round;
+    }
+}
+
+// The change-folder button while a download runs: no check run starts, so
+// none can replace the plan under the download.
+TEST_F(Commands, browse_while_a_download_runs_does_nothing)
+{
+    g_downloadSession.SetDownloadFolder(folder.Folder());
+    std::mutex gate;
+    gate.lock();
+    auto download = WorkerThread::Create([&] { std::lock_guard hold(gate); });
+    ASSERT_TRUE(g_downloadSession.PublishDownloadThread(download));
+    download->Run();
+    window.SetChosenFolder(folder.Folder() + "other");
+    OnBrowseButton();
+    gate.unlock();
+    download->Wait();
+    EXPECT_EQ(g_downloadSession.CheckThread(), nullptr);
+    EXPECT_EQ(g_downloadSession.DownloadFolder(), folder.Folder());
+    EXPECT_TRUE(window.Events().empty());
 }
 
 } // namespace

@@ -35,12 +35,12 @@
 #include <QTimer>
 #include <QWebEngineView>
 
-#include "app/RunEnvironment.h"
-#include "app/StepTrace.h"
 #include "layeredui/LoadPngImage.h"
 #include "mainwindow/DemoTranslucentDlg.h"
+#include "mainwindow/StartFaces.h"
 #include "mainwindow/TQ7DownloadApp.h"
 #include "run/DownloadSession.h"
+#include "run/RunReport.h"
 #include "platform/Drives.h"
 #include "platform/InstanceLock.h"
 #include "support/NginxServer.h"
@@ -133,13 +133,23 @@ private:
             if (dialog == m_lastDialog || !dialog->isVisible()) {
                 return;
             }
-            m_lastDialog = dialog;
-            m_folderTitles << dialog->windowTitle();
+            if (dialog != m_seenDialog) {
+                m_seenDialog = dialog;
+                m_folderTitles << dialog->windowTitle();
+            }
             if (m_folder.isEmpty()) {
+                m_lastDialog = dialog;
                 dialog->reject();
-            } else {
-                dialog->setDirectory(m_folder);
-                dialog->selectFile(m_folder);
+                return;
+            }
+            // The dialog's file model fills in on a thread of its own: until
+            // it has taken the selection, accept() would read another path
+            // (or warn of a missing folder) and leave the dialog open. Accept
+            // only once the dialog itself says the chosen folder is selected.
+            dialog->setDirectory(m_folder);
+            dialog->selectFile(m_folder);
+            if (dialog->selectedFiles() == QStringList{m_folder}) {
+                m_lastDialog = dialog;
                 QMetaObject::invokeMethod(dialog, "accept");
             }
             return;
@@ -162,6 +172,7 @@ private:
     QList<Seen> m_seen;
     QPointer<QMessageBox> m_last;
     QPointer<QFileDialog> m_lastDialog;
+    QPointer<QFileDialog> m_seenDialog;
     QString m_folder;
     QStringList m_folderTitles;
 };
@@ -579,7 +590,7 @@ int RunScenario(int argc, char** argv, const QString& name)
     QApplication app(argc, argv);
     NoDrives noDrives;
     if (name == "no-folder-no-panel") {
-        TheRunEnvironment().drives = &noDrives;
+        g_downloadSession.environment.drives = &noDrives;
     }
     MessageAnswerer answers;
     auto* window = new CDemoTranslucentDlg; // never destroyed: runs may still hold it
