@@ -96,50 +96,6 @@ MinisignSecretKey SecretKey(const StockKeyPair& pair)
     return key;
 }
 
-std::uint64_t Le64(const unsigned char* p)
-{
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = (value << 8) | p[i];
-    return value;
-}
-
-void PutLe64(unsigned char* p, std::uint64_t value)
-{
-    for (int i = 0; i < 8; ++i, value >>= 8)
-        p[i] = static_cast<unsigned char>(value);
-}
-
-// A password-protected key file in minisign's layout, written with scrypt's
-// smallest limits so that tests stay fast (minisign's own -G uses 1 GiB).
-std::string EncryptedKeyFile(const MinisignSecretKey& key, const std::string& password)
-{
-    std::vector<unsigned char> raw(158, 0);
-    std::memcpy(raw.data(), "EdScB2", 6);
-    unsigned char* salt = raw.data() + 6;
-    randombytes_buf(salt, 32);
-    const std::uint64_t ops = crypto_pwhash_scryptsalsa208sha256_OPSLIMIT_MIN;
-    const std::uint64_t mem = crypto_pwhash_scryptsalsa208sha256_MEMLIMIT_MIN;
-    PutLe64(raw.data() + 38, ops);
-    PutLe64(raw.data() + 46, mem);
-    unsigned char* keynum = raw.data() + 54;
-    std::memcpy(keynum, key.keyId.data(), 8);
-    std::memcpy(keynum + 8, key.key.data(), 64);
-    crypto_generichash_state state;
-    crypto_generichash_init(&state, nullptr, 0, 32);
-    crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>("Ed"), 2);
-    crypto_generichash_update(&state, keynum, 72);
-    crypto_generichash_final(&state, keynum + 72, 32);
-    unsigned char stream[104];
-    EXPECT_EQ(crypto_pwhash_scryptsalsa208sha256(stream, sizeof stream, password.data(), password.size(), salt, ops,
-                                                 mem),
-              0);
-    for (int i = 0; i < 104; ++i)
-        keynum[i] ^= stream[i];
-    EXPECT_EQ(Le64(raw.data() + 38), ops);
-    return "untrusted comment: minisign encrypted secret key\n" + ToBase64(raw) + "\n";
-}
-
 } // namespace
 
 TEST(minisign_sequence, reads_one_decimal_seq_word_up_to_two_to_the_63)
@@ -380,6 +336,7 @@ TEST(minisign_secret_key, encrypted_key_opens_with_its_password_and_the_stock_to
     ASSERT_FALSE(pair.publicKeyLine.empty());
     const MinisignSecretKey plain = SecretKey(pair);
     const std::string encrypted = EncryptedKeyFile(plain, "correct horse");
+    ASSERT_FALSE(encrypted.empty());
     const std::string encryptedPath = dir.Write("locked.key", encrypted);
 
     EXPECT_TRUE(SecretKeyIsEncrypted(encrypted));

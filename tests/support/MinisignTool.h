@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "planning/Minisign.h"
+
 class TempDir;
 
 // The stock minisign tool, run by tests to make and check signatures the way
@@ -28,3 +30,8 @@ struct StockKeyPair {
 // A key pair without password (minisign -G -W) in dir as NAME.pub / NAME.key.
 // publicKeyLine is empty when minisign failed.
 StockKeyPair MakeStockKeyPair(const TempDir& dir, const std::string& name);
+
+// key as a password-protected minisign key file ("Sc": scrypt), written with
+// scrypt's smallest limits so that tests stay fast (minisign -G itself asks
+// for 1 GiB). "" when scrypt failed.
+std::string EncryptedKeyFile(const MinisignSecretKey& key, const std::string& password);
