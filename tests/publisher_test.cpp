@@ -1,13 +1,16 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "planning/Md5.h"
+#include "planning/Minisign.h"
 #include "planning/ServerLists.h"
+#include "support/MinisignTool.h"
 #include "support/TempDir.h"
 #include "support/TestData.h"
 
@@ -107,5 +110,118 @@ TEST(publisher, refuses_what_the_lists_cannot_carry)
         EXPECT_EQ(Publish(c.arguments), c.status) << c.name;
         EXPECT_FALSE(std::filesystem::exists(dir.Path() / "update.txt")) << c.name;
         EXPECT_FALSE(std::filesystem::exists(commas.Path() / "update.txt")) << c.name;
+    }
+}
+
+namespace {
+
+// The seq:N of a list's signature as our check reads it; ~0 when refused.
+std::uint64_t VerifiedSequence(const std::filesystem::path& dir, const std::string& list, const StockKeyPair& pair)
+{
+    const auto key = ParsePublicKey(pair.publicKeyLine);
+    if (!key)
+        return ~std::uint64_t{0};
+    const ListSignatureResult result =
+        VerifyListSignature(ReadFileText(dir / list), ReadFileText(dir / (list + ".minisig")), *key);
+    return result.check == SignatureCheck::Ok ? result.sequence : ~std::uint64_t{0};
+}
+
+int StockVerify(const std::filesystem::path& dir, const std::string& list, const StockKeyPair& pair)
+{
+    return RunShell("minisign -V -p " + ShellQuote(pair.publicKeyPath) + " -m " + ShellQuote((dir / list).string()));
+}
+
+} // namespace
+
+TEST(publisher_signing, signs_both_lists_so_that_stock_minisign_accepts_them)
+{
+    if (!HaveMinisign())
+        GTEST_SKIP() << kMinisignMissing;
+    TempDir keys;
+    const StockKeyPair pair = MakeStockKeyPair(keys, "operator");
+    ASSERT_FALSE(pair.publicKeyLine.empty());
+    TempDir dir;
+    dir.Write("setup/install.sh", "#!/bin/sh\n");
+    dir.Write("data.pak", "alpha");
+    const std::string arguments =
+        "--base-url http://127.0.0.1:9/game/ --installer setup/install.sh --sign " + Quote(pair.secretKeyPath) + " ";
+
+    ASSERT_EQ(Publish(arguments + "--seq 42 " + Quote(dir.Path().string())), 0);
+    for (const char* list : {"update.txt", "setup.txt"}) {
+        EXPECT_EQ(StockVerify(dir.Path(), list, pair), 0) << list;
+        EXPECT_EQ(VerifiedSequence(dir.Path(), list, pair), 42u) << list;
+        EXPECT_NE(ReadFileText(dir.Path() / (std::string(list) + ".minisig")).find("file:" + std::string(list)),
+                  std::string::npos);
+    }
+    // Publishing again does not list the signatures as game files.
+    ASSERT_EQ(Publish(arguments + "--seq 43 " + Quote(dir.Path().string())), 0);
+    EXPECT_EQ(ReadFileText(dir.Path() / "update.txt").find("minisig"), std::string::npos);
+    EXPECT_EQ(VerifiedSequence(dir.Path(), "update.txt", pair), 43u);
+    EXPECT_EQ(StockVerify(dir.Path(), "update.txt", pair), 0);
+
+    // Without --seq the number is the Unix time of publishing.
+    const auto before = static_cast<std::uint64_t>(std::time(nullptr));
+    ASSERT_EQ(Publish(arguments + Quote(dir.Path().string())), 0);
+    const auto after = static_cast<std::uint64_t>(std::time(nullptr));
+    const std::uint64_t sequence = VerifiedSequence(dir.Path(), "setup.txt", pair);
+    EXPECT_GE(sequence, before);
+    EXPECT_LE(sequence, after);
+    EXPECT_EQ(VerifiedSequence(dir.Path(), "update.txt", pair), sequence) << "both lists carry the same seq";
+}
+
+TEST(publisher_signing, password_protected_key_opens_from_the_environment_and_refuses_a_wrong_one)
+{
+    if (!HaveMinisign())
+        GTEST_SKIP() << kMinisignMissing;
+    TempDir keys;
+    const StockKeyPair pair = MakeStockKeyPair(keys, "operator");
+    ASSERT_FALSE(pair.publicKeyLine.empty());
+    MinisignSecretKey secret;
+    ASSERT_EQ(ParseSecretKey(ReadFileText(pair.secretKeyPath), "", secret), SecretKeyResult::Ok);
+    const std::string locked = keys.Write("locked.key", EncryptedKeyFile(secret, "s3cret"));
+    TempDir dir;
+    dir.Write("run.sh", "x");
+    const std::string arguments = "--base-url http://h/ --installer run.sh --sign " + Quote(locked) + " --seq 7 " +
+                                  Quote(dir.Path().string());
+
+    // setsid: no terminal to ask on, so the variable is the only way in.
+    EXPECT_EQ(RunShell("ZORVATH_SIGN_PASSWORD=wrong setsid -w " + std::string(ZORVATH_BIN_DIR) + "/zorvath-publish " +
+                       arguments),
+              1);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "update.txt")) << "nothing written with a wrong password";
+    EXPECT_EQ(RunShell("env -u ZORVATH_SIGN_PASSWORD setsid -w " + std::string(ZORVATH_BIN_DIR) +
+                       "/zorvath-publish " + arguments),
+              1)
+        << "no password and no terminal";
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "update.txt"));
+    ASSERT_EQ(RunShell("ZORVATH_SIGN_PASSWORD=s3cret setsid -w " + std::string(ZORVATH_BIN_DIR) +
+                       "/zorvath-publish " + arguments),
+              0);
+    EXPECT_EQ(StockVerify(dir.Path(), "update.txt", pair), 0);
+    EXPECT_EQ(VerifiedSequence(dir.Path(), "setup.txt", pair), 7u);
+}
+
+TEST(publisher_signing, refuses_bad_signing_arguments)
+{
+    TempDir dir;
+    dir.Write("run.sh", "x");
+    const std::string key = dir.Write("not-a-key", "hello\n");
+    const std::string base = "--base-url http://h/ --installer run.sh ";
+    const std::string folder = Quote(dir.Path().string());
+    const struct {
+        const char* name;
+        std::string arguments;
+        int status;
+    } cases[] = {
+        {"--seq without --sign", base + "--seq 5 " + folder, 2},
+        {"--seq not a number", base + "--sign " + Quote(key) + " --seq 5x " + folder, 2},
+        {"--seq beyond 2^63", base + "--sign " + Quote(key) + " --seq 9223372036854775809 " + folder, 2},
+        {"--sign without a file", base + folder + " --sign", 2},
+        {"not a key", base + "--sign " + Quote(key) + " " + folder, 1},
+        {"no key file", base + "--sign " + Quote(dir.Folder() + "absent.key") + " " + folder, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Publish(c.arguments), c.status) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(dir.Path() / "update.txt")) << c.name;
     }
 }

@@ -237,23 +237,19 @@ void Md5Transform(std::uint32_t state[4], const std::uint32_t block[16])
     CompressBlocks(state, 1, [block](std::size_t, int i) { return block[i]; });
 }
 
-int DigestFile(const std::string& path, Md5Context* context, unsigned char output[16])
+int DigestDescriptor(int fd, Md5Context* context, unsigned char output[16])
 {
-    if (output == nullptr || context == nullptr)
-        return DigestFileCannotOpen;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (output == nullptr || context == nullptr || fd < 0)
         return DigestFileCannotOpen;
     unsigned char* buffer = ThreadReadBuffer();
-    if (buffer == nullptr) {
-        ::close(fd);
+    if (buffer == nullptr)
         return DigestFileNoMemory;
-    }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     Md5Init(context);
+    off_t offset = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, DigestReadBufferSize);
+        const ssize_t got = ::pread(fd, buffer, DigestReadBufferSize, offset);
         if (got == 0)
             break;
         if (got < 0) {
@@ -261,15 +257,26 @@ int DigestFile(const std::string& path, Md5Context* context, unsigned char outpu
                 continue;
             // A digest of part of the file would be reported as the file's
             // digest; say it failed instead.
-            ::close(fd);
             return DigestFileReadError;
         }
         Md5Update(context, buffer, static_cast<std::size_t>(got));
+        offset += got;
     }
-    ::close(fd);
     Md5Final(context);
     std::memcpy(output, context->digest, 16);
     return DigestFileOk;
+}
+
+int DigestFile(const std::string& path, Md5Context* context, unsigned char output[16])
+{
+    if (output == nullptr || context == nullptr)
+        return DigestFileCannotOpen;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return DigestFileCannotOpen;
+    const int result = DigestDescriptor(fd, context, output);
+    ::close(fd);
+    return result;
 }
 
 std::string DigestToHex(const unsigned char digest[16])

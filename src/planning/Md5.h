@@ -32,5 +32,10 @@ inline constexpr std::size_t DigestReadBufferSize = std::size_t{4} << 20;
 // Digests a whole file. Returns DigestFileOk with the digest in output (and
 // in context->digest), or one of the failures above.
 int DigestFile(const std::string& path, Md5Context* context, unsigned char output[16]);
+// Digests the whole file open on fd, from its first byte to its end, with
+// the same results as DigestFile (DigestFileCannotOpen for a negative fd or
+// a null output). Reads with pread: the descriptor's offset is not moved, so
+// the same descriptor can then be started (LaunchOpenedProgram) or read on.
+int DigestDescriptor(int fd, Md5Context* context, unsigned char output[16]);
 // 32 lowercase hexadecimal digits.
 std::string DigestToHex(const unsigned char digest[16]);

@@ -1,11 +1,17 @@
 #include "platform/ProgramLauncher.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -39,4 +45,145 @@ int LaunchProgram(const std::string& path)
     const int result = ::posix_spawn(&child, path.c_str(), nullptr, &attributes, argv, environ);
     posix_spawnattr_destroy(&attributes);
     return result;
+}
+
+namespace {
+
+constexpr int kDefaultSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCHLD};
+
+// Closes descriptors first..last in the child; close_range does it in one
+// call, the loop stands in on kernels without it. Only async-signal-safe
+// calls: this runs between fork and exec.
+void CloseRange(unsigned first, unsigned last, unsigned loopLimit)
+{
+    if (first > last)
+        return;
+    if (::close_range(first, last, 0) == 0)
+        return;
+    for (unsigned fd = first; fd <= last && fd < loopLimit; ++fd)
+        ::close(static_cast<int>(fd));
+}
+
+[[noreturn]] void RunInChild(int programFd, int reportFd, char* const argv[], unsigned loopLimit)
+{
+    // Handlers of the caller mean nothing here; the usual signals get their
+    // defaults even when the caller ignores them, as LaunchProgram does.
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) != 0)
+            continue;
+        const bool caught = (current.sa_flags & SA_SIGINFO) != 0 ||
+                            (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
+        const bool usual = std::find(std::begin(kDefaultSignals), std::end(kDefaultSignals), signal) !=
+                           std::end(kDefaultSignals);
+        if (caught || usual) {
+            struct sigaction defaults {};
+            defaults.sa_handler = SIG_DFL;
+            ::sigaction(signal, &defaults, nullptr);
+        }
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    unsigned next = 3;
+    for (int keep : {std::min(programFd, reportFd), std::max(programFd, reportFd)}) {
+        const unsigned kept = static_cast<unsigned>(keep);
+        if (kept >= next) {
+            CloseRange(next, kept - 1, loopLimit);
+            next = kept + 1;
+        }
+    }
+    CloseRange(next, ~0u, loopLimit);
+
+    // A script is run by its interpreter from /dev/fd/N, which needs the
+    // descriptor to survive the exec.
+    int error = 0;
+    if (::fcntl(programFd, F_SETFD, 0) != 0)
+        error = errno;
+    else {
+        ::fexecve(programFd, argv, environ);
+        error = errno;
+    }
+    while (::write(reportFd, &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    ::_exit(127);
+}
+
+} // namespace
+
+int OpenProgram(const std::string& path)
+{
+    // Non-blocking so that a FIFO in its place does not hang us; it is
+    // refused below anyway.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -errno;
+    struct stat info {};
+    int error = 0;
+    if (::fstat(fd, &info) != 0)
+        error = errno;
+    else if (!S_ISREG(info.st_mode))
+        error = EACCES;
+    else if ((info.st_mode & S_IXUSR) == 0 && ::fchmod(fd, (info.st_mode & 07777) | S_IXUSR) != 0)
+        error = errno;
+    else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error != 0) {
+        ::close(fd);
+        return -error;
+    }
+    return fd;
+}
+
+int LaunchOpenedProgram(int fd, const std::string& path, pid_t* child)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return errno;
+    if (!S_ISREG(info.st_mode) || (info.st_mode & S_IXUSR) == 0)
+        return EACCES;
+
+    // Everything the child needs is made before fork: after it, in a
+    // program with threads, only async-signal-safe calls are allowed.
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    struct rlimit limit {};
+    unsigned loopLimit = 65536;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < loopLimit)
+        loopLimit = static_cast<unsigned>(limit.rlim_cur);
+    // The child writes its errno here when the exec fails; a successful exec
+    // closes it (close-on-exec), which the parent reads as success.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return errno;
+
+    // No signal handler of ours may run in the child before it resets them.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        RunInChild(fd, report[1], argv, loopLimit);
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(report[0]);
+        return forkError;
+    }
+
+    int childError = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(report[0], &childError, sizeof childError);
+    } while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (got == static_cast<ssize_t>(sizeof childError)) {
+        ::waitpid(pid, nullptr, 0); // the child has ended; do not leave it behind
+        return childError != 0 ? childError : ENOEXEC;
+    }
+    if (child != nullptr)
+        *child = pid;
+    return 0;
 }

@@ -1,11 +1,16 @@
 // zorvath-publish: for the operator who serves a game. Writes DIR/update.txt
 // and DIR/setup.txt so that the downloader fetches every regular file below
 // DIR (the two lists excepted) from the base URL and starts the installer.
+// With --sign it also writes update.txt.minisig and setup.txt.minisig, which
+// `minisign -V -p minisign.pub -m update.txt` accepts.
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +21,7 @@
 #include <vector>
 
 #include "planning/Md5.h"
+#include "planning/Minisign.h"
 #include "planning/ServerLists.h"
 #include "platform/TextConversion.h"
 
@@ -27,14 +33,23 @@ constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 
+constexpr const char* kPasswordVariable = "ZORVATH_SIGN_PASSWORD";
+constexpr const char* kSignatureSuffix = ".minisig";
+
 const char* const Usage =
-    "usage: zorvath-publish --base-url URL --installer NAME [--version TEXT] [--maintenance] DIR\n"
+    "usage: zorvath-publish --base-url URL --installer NAME [--version TEXT] [--maintenance]\n"
+    "                       [--sign SECRET_KEY_FILE [--seq N]] DIR\n"
     "\n"
     "Writes DIR/update.txt and DIR/setup.txt for every regular file below DIR.\n"
     "  --base-url URL   where DIR is served; a '/' is added when it lacks one\n"
     "  --installer NAME the installer, relative to DIR ('/' or '\\' between folders)\n"
     "  --version TEXT   the version line shown to the player (default: empty)\n"
-    "  --maintenance    announce maintenance: the downloader then fetches nothing\n";
+    "  --maintenance    announce maintenance: the downloader then fetches nothing\n"
+    "  --sign FILE      sign both lists with this minisign secret key (minisign -G makes one) and\n"
+    "                   write update.txt.minisig and setup.txt.minisig beside them; the password of\n"
+    "                   a protected key is taken from $ZORVATH_SIGN_PASSWORD, else asked on the terminal\n"
+    "  --seq N          the release number signed into both (seq:N, a decimal up to 2^63); each\n"
+    "                   release must carry a higher one than the last (default: the Unix time now)\n";
 
 struct Options {
     std::string baseUrl;
@@ -42,6 +57,8 @@ struct Options {
     std::string version;
     bool maintenance = false;
     fs::path dir;
+    std::string secretKeyFile; // empty: no signatures
+    std::optional<std::uint64_t> sequence;
 };
 
 struct ListedFile {
@@ -78,6 +95,17 @@ std::optional<Options> ParseArguments(int argc, char** argv)
         } else if (arg == "--version") {
             if (!value(options.version))
                 return std::nullopt;
+        } else if (arg == "--sign") {
+            if (!value(options.secretKeyFile) || options.secretKeyFile.empty())
+                return std::nullopt;
+        } else if (arg == "--seq") {
+            std::string text;
+            std::uint64_t sequence = 0;
+            if (!value(text) || ParseSequence("seq:" + text, sequence) != SignatureCheck::Ok) {
+                std::cerr << "zorvath-publish: --seq takes a decimal number up to 2^63\n";
+                return std::nullopt;
+            }
+            options.sequence = sequence;
         } else if (arg == "--maintenance") {
             options.maintenance = true;
         } else if (!arg.empty() && arg[0] == '-') {
@@ -93,6 +121,10 @@ std::optional<Options> ParseArguments(int argc, char** argv)
     }
     if (!haveDir || !haveBase || !haveInstaller)
         return std::nullopt;
+    if (options.sequence && options.secretKeyFile.empty()) {
+        std::cerr << "zorvath-publish: --seq needs --sign\n";
+        return std::nullopt;
+    }
     return options;
 }
 
@@ -117,7 +149,9 @@ bool CollectFiles(const fs::path& dir, std::vector<ListedFile>& files)
         if (!it->is_regular_file())
             continue;
         const std::string relative = it->path().lexically_relative(dir).generic_string();
-        if (relative == UpdateListName || relative == SetupListName)
+        if (relative == UpdateListName || relative == SetupListName ||
+            relative == std::string(UpdateListName) + kSignatureSuffix ||
+            relative == std::string(SetupListName) + kSignatureSuffix)
             continue;
         // The list cannot carry these: the name ends at the first comma, a
         // backslash would split it into folders, and a line break ends it.
@@ -164,6 +198,75 @@ bool WriteAtomically(const fs::path& target, const std::string& content)
     return true;
 }
 
+// Asks for the key's password on the terminal with echo off; nullopt when
+// there is no terminal to ask on.
+std::optional<std::string> AskPassword(const std::string& keyFile)
+{
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty < 0)
+        return std::nullopt;
+    const std::string prompt = "Password for " + keyFile + ": ";
+    [[maybe_unused]] ssize_t ignored = ::write(tty, prompt.data(), prompt.size());
+    termios saved {};
+    const bool haveTerminal = ::tcgetattr(tty, &saved) == 0;
+    if (haveTerminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(tty, TCSAFLUSH, &quiet);
+    }
+    std::string password;
+    char c = 0;
+    while (::read(tty, &c, 1) == 1 && c != '\n')
+        password += c;
+    if (haveTerminal)
+        ::tcsetattr(tty, TCSAFLUSH, &saved);
+    ignored = ::write(tty, "\n", 1);
+    ::close(tty);
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return password;
+}
+
+// Reads and opens the secret key; reports and returns false on failure.
+bool LoadSecretKey(const std::string& keyFile, MinisignSecretKey& key)
+{
+    std::ifstream in(keyFile, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) {
+        std::cerr << "zorvath-publish: cannot read the secret key " << keyFile << "\n";
+        return false;
+    }
+    std::string password;
+    if (SecretKeyIsEncrypted(text)) {
+        if (const char* given = std::getenv(kPasswordVariable)) {
+            password = given;
+        } else if (auto asked = AskPassword(keyFile)) {
+            password = *asked;
+        } else {
+            std::cerr << "zorvath-publish: the secret key is protected by a password: set " << kPasswordVariable
+                      << " or run on a terminal\n";
+            return false;
+        }
+    }
+    switch (ParseSecretKey(text, password, key)) {
+    case SecretKeyResult::Ok:
+        return true;
+    case SecretKeyResult::WrongPassword:
+        std::cerr << "zorvath-publish: wrong password, or a damaged secret key: " << keyFile << "\n";
+        return false;
+    case SecretKeyResult::UnsupportedKdf:
+        std::cerr << "zorvath-publish: the secret key's protection is not one minisign uses: " << keyFile << "\n";
+        return false;
+    case SecretKeyResult::KdfFailed:
+        std::cerr << "zorvath-publish: not enough memory to open the secret key " << keyFile << "\n";
+        return false;
+    case SecretKeyResult::Malformed:
+        break;
+    }
+    std::cerr << "zorvath-publish: not a minisign secret key: " << keyFile << "\n";
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -186,6 +289,14 @@ int main(int argc, char** argv)
         std::cerr << "zorvath-publish: the installer must be a file below the folder: " << installer << "\n";
         return ExitUsage;
     }
+
+    // The key is opened before anything is written, so a wrong password
+    // leaves the folder as it was.
+    MinisignSecretKey secretKey;
+    const bool signing = !options.secretKeyFile.empty();
+    if (signing && !LoadSecretKey(options.secretKeyFile, secretKey))
+        return ExitFailed;
+    const std::uint64_t sequence = options.sequence.value_or(static_cast<std::uint64_t>(std::time(nullptr)));
 
     std::vector<ListedFile> files;
     if (!CollectFiles(options.dir, files))
@@ -214,11 +325,32 @@ int main(int argc, char** argv)
     for (const ListedFile& file : files)
         update += file.name + "," + file.md5 + "\n";
 
+    const std::string setup = installer + "\n";
     if (!WriteAtomically(options.dir / UpdateListName, update) ||
-        !WriteAtomically(options.dir / SetupListName, installer + "\n")) {
+        !WriteAtomically(options.dir / SetupListName, setup)) {
         std::cerr << "zorvath-publish: cannot write the lists in " << options.dir.string() << "\n";
         return ExitFailed;
     }
+    const std::string timestamp = std::to_string(static_cast<long long>(std::time(nullptr)));
+    for (const auto& [name, content] : {std::pair<std::string, const std::string&>(UpdateListName, update),
+                                        std::pair<std::string, const std::string&>(SetupListName, setup)}) {
+        const fs::path signaturePath = options.dir / (name + kSignatureSuffix);
+        if (!signing) {
+            std::error_code error;
+            if (fs::exists(signaturePath, error))
+                std::cerr << "zorvath-publish: warning: " << signaturePath.string()
+                          << " is left from an earlier release and no longer matches; sign again or remove it\n";
+            continue;
+        }
+        const auto signature = SignList(content, secretKey,
+                                        "timestamp:" + timestamp + " file:" + name + " seq:" + std::to_string(sequence));
+        if (!signature || !WriteAtomically(signaturePath, *signature)) {
+            std::cerr << "zorvath-publish: cannot write " << signaturePath.string() << "\n";
+            return ExitFailed;
+        }
+    }
+    if (signing)
+        std::cout << "signed with key " << KeyIdText(secretKey.keyId) << ", seq:" << sequence << "\n";
     std::cout << "published " << files.size() << " files, " << totalBytes << " bytes"
               << (options.maintenance ? " (maintenance)" : "") << "\n";
     return ExitOk;
