@@ -7,6 +7,7 @@ ZORVATH_PACKAGES=(
     nginx openssl curl libsodium-dev minisign
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
     fonts-wqy-microhei xvfb xauth
+    clang-14 libclang-rt-14-dev
 )
 
 ensure_packages() {

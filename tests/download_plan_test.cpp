@@ -47,6 +47,31 @@ TEST(download_plan, compare_digest_text_gives_the_sign_of_the_first_differing_un
     EXPECT_EQ(CompareDigestText("\xff" "123456789abcdef0123456789abcdef", md5), 1); // unsigned
 }
 
+TEST(download_plan, compare_digest_text_ignoring_case_matches_uppercase_lists)
+{
+    struct Case {
+        const char* label;
+        const char* computed;
+        const char* listed;
+        int expected;
+    };
+    const Case cases[] = {
+        {"same lowercase", "0123456789abcdef0123456789abcdef", "0123456789abcdef0123456789abcdef", 0},
+        {"uppercase list", "0123456789abcdef0123456789abcdef", "0123456789ABCDEF0123456789ABCDEF", 0},
+        {"mixed case", "0123456789abcdef0123456789abcdef", "0123456789aBcDeF0123456789AbCdEf", 0},
+        {"last digit smaller", "0123456789abcdef0123456789abcdee", "0123456789ABCDEF0123456789ABCDEF", -1},
+        {"first digit larger", "f123456789abcdef0123456789abcdef", "E123456789ABCDEF0123456789ABCDEF", 1},
+        {"digit against letter", "a123456789abcdef0123456789abcdef", "0123456789abcdef0123456789abcdef", 1},
+        // Only ASCII letters fold: '@' (0x40) and '`' (0x60) stay apart.
+        {"no folding outside letters", "@123456789abcdef0123456789abcdef", "`123456789abcdef0123456789abcdef", -1},
+    };
+    for (const Case& c : cases) {
+        std::array<char, 32> listed{};
+        std::copy(c.listed, c.listed + 32, listed.begin());
+        EXPECT_EQ(CompareDigestTextIgnoringCase(c.computed, listed), c.expected) << c.label;
+    }
+}
+
 // The four rows of the decision: present and equal, present and different
 // (a partial beside it does not count), missing with a matching side file and
 // a partial, missing with a side file of another version.

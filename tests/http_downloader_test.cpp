@@ -141,17 +141,17 @@ TEST_F(NginxDownload, partial_file_is_continued_and_complete_file_left_alone)
     EXPECT_EQ(std::filesystem::last_write_time(path), before);
 }
 
-TEST_F(NginxDownload, local_file_longer_than_announced_is_refused_and_kept)
+TEST_F(NginxDownload, local_file_longer_than_announced_is_fetched_again_from_zero)
 {
-    server.Put("short.bin", RandomBytes(5000));
-    const auto mine = RandomBytes(6000, 99);
-    const auto path = local.Write("short.bin.tmp", mine);
+    const auto body = RandomBytes(5000);
+    server.Put("short.bin", body);
+    const auto path = local.Write("short.bin.tmp", RandomBytes(6000, 99));
     RecordingState state;
     HttpDownloader downloader;
 
-    EXPECT_EQ(downloader.Download(&state, server.BaseUrl() + "short.bin", path), DownloadNetError);
-    EXPECT_TRUE(ReadFileText(path) == mine);
-    EXPECT_TRUE(state.begins.empty());
+    EXPECT_EQ(downloader.Download(&state, server.BaseUrl() + "short.bin", path), DownloadOk);
+    EXPECT_TRUE(ReadFileText(path) == body);
+    EXPECT_EQ(state.begins, (std::vector<Begin> {{5000, 0}}));
 }
 
 TEST_F(NginxDownload, stop_keeps_the_block_in_hand_and_a_second_call_resumes)
@@ -405,16 +405,83 @@ TEST_F(FaultDownload, whole_body_to_a_range_request_restarts_the_file)
     EXPECT_TRUE(ReadFileText(path) == body);
 }
 
-TEST_F(FaultDownload, whole_body_is_refused_when_the_file_is_longer_than_announced)
+TEST_F(FaultDownload, file_longer_than_announced_is_fetched_whole_without_a_range_past_its_end)
 {
     FaultReply ignoring;
     ignoring.honourRange = false;
     server.SetScript({ignoring});
-    const auto mine = RandomBytes(7000, 11);
-    const auto path = local.Write("f.tmp", mine);
+    const auto path = local.Write("f.tmp", RandomBytes(7000, 11));
 
-    EXPECT_EQ(downloader.Download(nullptr, Url(), path), DownloadNetError);
-    EXPECT_TRUE(ReadFileText(path) == mine);
+    EXPECT_EQ(downloader.Download(nullptr, Url(), path), DownloadOk);
+    EXPECT_TRUE(ReadFileText(path) == body);
+    EXPECT_EQ(server.Requests().at(1).Header("Range"), "bytes=0-5000");
+}
+
+struct WrongRangeCase {
+    const char* name;
+    FaultReply ranged;
+};
+
+FaultReply WrongRange(int status, bool honourRange, std::string contentRange)
+{
+    FaultReply reply;
+    reply.status = status;
+    reply.honourRange = honourRange;
+    reply.contentRange = std::move(contentRange);
+    return reply;
+}
+
+// A 206 that does not hold the bytes asked for: the partial file is dropped
+// and the whole file fetched, so nothing is joined at the wrong place.
+TEST_F(FaultDownload, partial_answer_of_other_bytes_restarts_the_file_from_zero)
+{
+    const WrongRangeCase cases[] = {
+        {"whole body labelled from 0", WrongRange(206, false, "bytes 0-4999/5000")},
+        {"range starts later", WrongRange(206, true, "bytes 1500-4999/5000")},
+        {"another total", WrongRange(206, true, "bytes 1000-4999/9000")},
+        {"no content-range", WrongRange(206, true, "")},
+        {"unreadable content-range", WrongRange(206, true, "bytes 1000-/5000")},
+    };
+    for (const auto& c : cases) {
+        FaultServer fresh;
+        fresh.SetBody(body);
+        fresh.SetScript({FaultReply {}, c.ranged, FaultReply {}});
+        const auto path = local.Write("w.tmp", body.substr(0, 1000));
+        RecordingState state;
+
+        EXPECT_EQ(downloader.Download(&state, fresh.BaseUrl() + "f.bin", path), DownloadOk) << c.name;
+        EXPECT_TRUE(ReadFileText(path) == body) << c.name;
+        EXPECT_EQ(state.begins, (std::vector<Begin> {{5000, 0}})) << c.name;
+        const auto requests = fresh.Requests();
+        ASSERT_EQ(requests.size(), 3u) << c.name;
+        EXPECT_EQ(requests[1].Header("Range"), "bytes=1000-5000") << c.name;
+        EXPECT_EQ(requests[2].Header("Range"), "bytes=0-5000") << c.name;
+    }
+}
+
+TEST_F(FaultDownload, whole_file_request_answered_with_other_bytes_fails_and_writes_nothing)
+{
+    // Every ranged answer claims to start at 1500: the restart meets it too.
+    server.SetScript({FaultReply {}, WrongRange(206, true, "bytes 1500-4999/5000")});
+    const auto path = local.Write("w.tmp", body.substr(0, 1000));
+    RecordingState state;
+
+    EXPECT_EQ(downloader.Download(&state, Url(), path), DownloadNetError);
+    EXPECT_EQ(FileSize(path), 0u);
+    EXPECT_TRUE(state.begins.empty());
+    EXPECT_EQ(server.Requests().size(), 3u);
+}
+
+TEST_F(FaultDownload, correct_partial_answer_resumes_without_a_restart)
+{
+    server.SetScript({FaultReply {}, WrongRange(206, true, "bytes 1000-4999/*")});
+    const auto path = local.Write("w.tmp", body.substr(0, 1000));
+    RecordingState state;
+
+    EXPECT_EQ(downloader.Download(&state, Url(), path), DownloadOk);
+    EXPECT_TRUE(ReadFileText(path) == body);
+    EXPECT_EQ(state.begins, (std::vector<Begin> {{5000, 1000}}));
+    EXPECT_EQ(server.Requests().size(), 2u);
 }
 
 TEST_F(FaultDownload, encoded_body_is_refused)

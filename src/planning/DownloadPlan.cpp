@@ -15,6 +15,21 @@ int CompareDigestText(const char computed[32], const std::array<char, 32>& liste
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
+int CompareDigestTextIgnoringCase(const char computed[32], const std::array<char, 32>& listed)
+{
+    const auto lower = [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+    };
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const unsigned char a = lower(computed[i]);
+        const unsigned char b = lower(listed[i]);
+        if (a != b)
+            return a < b ? -1 : 1;
+    }
+    return 0;
+}
+
 namespace {
 
 // Makes every directory level of relativePath below folder, outer first.

@@ -37,6 +37,11 @@ struct PlannedFiles {
 // (-1 when the computed byte is smaller). Case matters.
 int CompareDigestText(const char computed[32], const std::array<char, 32>& listed);
 
+// As CompareDigestText, but ASCII letters compare without regard to case (both
+// sides lowered first), so a list written with uppercase hexadecimal digits
+// matches the lowercase text DigestToHex makes.
+int CompareDigestTextIgnoringCase(const char computed[32], const std::array<char, 32>& listed);
+
 // Judges every listed file against the disk. folder is the run's download
 // folder ("" or ending in '/').
 //

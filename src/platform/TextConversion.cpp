@@ -82,3 +82,70 @@ std::string ListedNameToLocalPath(std::string name)
             c = '/';
     return name;
 }
+
+namespace {
+
+void AppendEscape(std::string& out, const char* prefix, unsigned value)
+{
+    static const char digits[] = "0123456789abcdef";
+    out += prefix;
+    out += digits[(value >> 4) & 0xF];
+    out += digits[value & 0xF];
+}
+
+// Length of the well-formed UTF-8 sequence at text[i], or 0 when the byte
+// there does not start one (RFC 3629 ranges: no overlongs, no surrogates,
+// nothing past U+10FFFF).
+std::size_t WellFormedLength(const std::string& text, std::size_t i)
+{
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = at(i);
+    const std::size_t left = text.size() - i;
+    const auto continuation = [&](std::size_t k, unsigned char low = 0x80, unsigned char high = 0xBF) {
+        return k < left && at(i + k) >= low && at(i + k) <= high;
+    };
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return continuation(1) ? 2 : 0;
+    if (lead == 0xE0)
+        return continuation(1, 0xA0) && continuation(2) ? 3 : 0;
+    if ((lead >= 0xE1 && lead <= 0xEC) || lead == 0xEE || lead == 0xEF)
+        return continuation(1) && continuation(2) ? 3 : 0;
+    if (lead == 0xED)
+        return continuation(1, 0x80, 0x9F) && continuation(2) ? 3 : 0;
+    if (lead == 0xF0)
+        return continuation(1, 0x90) && continuation(2) && continuation(3) ? 4 : 0;
+    if (lead >= 0xF1 && lead <= 0xF3)
+        return continuation(1) && continuation(2) && continuation(3) ? 4 : 0;
+    if (lead == 0xF4)
+        return continuation(1, 0x80, 0x8F) && continuation(2) && continuation(3) ? 4 : 0;
+    return 0;
+}
+
+} // namespace
+
+std::string EscapeControlCharacters(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = WellFormedLength(text, i);
+        if (length == 0) {
+            AppendEscape(out, "\\x", byte);
+            ++i;
+        } else if (length == 1 && (byte < 0x20 || byte == 0x7F)) {
+            AppendEscape(out, "\\x", byte);
+            ++i;
+        } else if (length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            AppendEscape(out, "\\u00", static_cast<unsigned char>(text[i + 1]));
+            i += 2;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
+}

@@ -15,3 +15,12 @@ std::string Utf8ToLocale(const std::string& text);
 
 // A relative name from a server list as a local path part: '\' becomes '/'.
 std::string ListedNameToLocalPath(std::string name);
+
+// UTF-8 text made safe to print on a terminal, so that text from a server
+// list cannot move the cursor, retitle the window or clear the screen. C0
+// controls (0x00-0x1F) and DEL become "\xNN"; C1 controls (U+0080-U+009F,
+// two bytes in UTF-8) become "\u00NN"; a backslash stays as it is. Every
+// byte that is not part of a well-formed UTF-8 sequence (stray continuation
+// bytes, truncated or overlong sequences, surrogates, beyond U+10FFFF)
+// becomes "\xNN". All other text passes unchanged. Pure; any thread.
+std::string EscapeControlCharacters(const std::string& text);

@@ -124,7 +124,8 @@ bool HttpClient::Connect(const std::string& url)
 bool HttpClient::OpenUrl(const std::string& url)
 {
     CloseRequest();
-    m_connectTimeoutMs = 0;
+    // A size query waits no longer for a connection than a transfer does.
+    m_connectTimeoutMs = ConnectTimeoutMs;
     if (m_easy == nullptr || !ParseUrl(url))
         return false;
     return SendGet(std::string(), false);

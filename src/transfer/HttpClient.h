@@ -45,8 +45,8 @@ public:
     // answer's headers. withBody false: the body will not be read, so its
     // framing is not checked. True when the answer headers arrived.
     bool SendGet(const std::string& headers, bool withBody);
-    // Connect without a connect time-out, then SendGet with no extra headers
-    // and no body: the stand-alone size query.
+    // Connect (with its 5 s connect time-out), then SendGet with no extra
+    // headers and no body: the stand-alone size query.
     bool OpenUrl(const std::string& url);
     // Ends the current request, if any; an unread body is abandoned.
     void CloseRequest();

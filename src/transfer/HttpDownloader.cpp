@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 #include <strings.h>
 
+#include "transfer/ContentHeaders.h"
 #include "transfer/LocalFile.h"
 #include "transfer/TransferError.h"
 #include "transfer/UrlPath.h"
@@ -36,25 +38,14 @@ std::string RangeLine(std::uint64_t first, std::uint64_t last)
     return line;
 }
 
-// A signed decimal read of the leading digits; anything that is not a
-// non-negative number counts as 0, i.e. unknown.
-std::uint64_t ParseContentLength(const std::string& text)
+// Whether a 206 answer holds the bytes asked for: its range starts where we
+// asked and, when both are known, its total is the size the probe announced.
+// Anything else would be written at the wrong place in the file.
+bool RangeAnswersRequest(const std::optional<ContentRange>& range, std::uint64_t start, std::uint64_t remoteSize)
 {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    if (i < text.size() && text[i] == '+')
-        ++i;
-    std::uint64_t value = 0;
-    bool digits = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
-        if (value > (static_cast<std::uint64_t>(INT64_MAX) - digit) / 10)
-            return 0;
-        value = value * 10 + digit;
-        digits = true;
-    }
-    return digits ? value : 0;
+    if (!range || range->first != start)
+        return false;
+    return remoteSize == 0 || !range->total || *range->total == remoteSize;
 }
 
 } // namespace
@@ -110,31 +101,50 @@ DownloadState HttpDownloader::Transfer(LocalFile& file, const std::string& url)
         const auto length = file.Length();
         if (length == remoteSize)
             return DownloadOk;
-        start = length;
+        // Longer than the file can be is no beginning of it: asking for a
+        // range past the end would fail at every resume. Begin again.
+        if (length > remoteSize)
+            file.Truncate();
+        else
+            start = length;
     }
     m_client.CloseRequest();
 
-    if (!StartRequest(url, start, remoteSize, true))
-        return DownloadNetError;
-    long status = 0;
-    if (!m_client.QueryStatusCode(status) || (status != 200 && status != 206))
-        return DownloadNetError;
-    // We asked for the stored bytes; a server that encodes anyway would have
-    // us write compressed bytes into the game file.
-    std::string encoding;
-    if (m_client.QueryHeader("Content-Encoding", encoding) && strcasecmp(encoding.c_str(), "identity") != 0)
-        return DownloadNetError;
-    if (status == 200) {
-        // A 200 body is the whole file: never append it to bytes present.
-        const auto length = file.Length();
-        if (length > 0) {
-            // Longer than the announced file: keep it for the user to see to.
-            if (remoteSize != 0 && length > remoteSize)
-                return DownloadNetError;
-            file.Truncate();
+    for (;;) {
+        if (!StartRequest(url, start, remoteSize, true))
+            return DownloadNetError;
+        long status = 0;
+        if (!m_client.QueryStatusCode(status) || (status != 200 && status != 206))
+            return DownloadNetError;
+        // We asked for the stored bytes; a server that encodes anyway would have
+        // us write compressed bytes into the game file.
+        std::string encoding;
+        if (m_client.QueryHeader("Content-Encoding", encoding) && strcasecmp(encoding.c_str(), "identity") != 0)
+            return DownloadNetError;
+        if (status == 206) {
+            std::string text;
+            std::optional<ContentRange> range;
+            if (m_client.QueryHeader("Content-Range", text))
+                range = ParseContentRange(text);
+            if (!RangeAnswersRequest(range, start, remoteSize)) {
+                // Bytes from elsewhere, or of another file: a join would be
+                // corrupt. Fetch the whole file once; a whole-file request
+                // answered wrongly as well is a server fault.
+                if (start == 0)
+                    return DownloadNetError;
+                m_client.CloseRequest();
+                file.Truncate();
+                start = 0;
+                continue;
+            }
         }
+        if (status == 200) {
+            // A 200 body is the whole file: never append it to bytes present.
+            if (file.Length() > 0)
+                file.Truncate();
+        }
+        return ReceiveToFile(file, remoteSize);
     }
-    return ReceiveToFile(file, remoteSize);
 }
 
 bool HttpDownloader::StartRequest(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd, bool withBody)

@@ -205,6 +205,8 @@ void FaultServer::Answer(int fd)
     }
     if (status == 0)
         status = 200;
+    if (reply.contentRange)
+        contentRange = reply.contentRange->empty() ? std::string() : "Content-Range: " + *reply.contentRange;
 
     if (reply.headerDelayMs > 0) {
         const auto until = Clock::now() + std::chrono::milliseconds(reply.headerDelayMs);

@@ -20,6 +20,8 @@ struct FaultReply {
     std::optional<std::string> body; // the server's resource when empty
     // nullopt: the real length; "" : no Content-Length line; else this text.
     std::optional<std::string> contentLength;
+    // nullopt: the Content-Range that fits the answer; "": none; else this value.
+    std::optional<std::string> contentRange;
     std::vector<std::string> extraHeaders; // "Name: value", e.g. a Location
     std::size_t closeAfter = Never; // close the connection after N body bytes
     std::size_t stallAfter = Never; // send N body bytes, then nothing (kept open)
