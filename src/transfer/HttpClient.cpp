@@ -7,6 +7,8 @@
 
 #include <curl/curl.h>
 
+#include "transfer/CurlCertificates.h"
+#include "transfer/CurlGlobal.h"
 #include "transfer/TransferError.h"
 
 namespace {
@@ -36,31 +38,11 @@ bool IsHttpScheme(const char* scheme)
     return scheme != nullptr && (strcasecmp(scheme, "http") == 0 || strcasecmp(scheme, "https") == 0);
 }
 
-// libcurl itself only uses the bundle it was built with; these variables let
-// a user point it at a private certificate authority.
-void ApplyCertificateSettings(CURL* easy)
-{
-    for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') {
-            curl_easy_setopt(easy, CURLOPT_CAINFO, value);
-            break;
-        }
-    }
-    const char* dir = std::getenv("SSL_CERT_DIR");
-    if (dir != nullptr && *dir != '\0')
-        curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
-}
-
-struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
-};
-
 } // namespace
 
 HttpClient::HttpClient()
 {
-    static CurlGlobal global;
+    EnsureCurlGlobal();
     m_easy = curl_easy_init();
     m_multi = curl_multi_init();
     if (m_easy == nullptr || m_multi == nullptr) {

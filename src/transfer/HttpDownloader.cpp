@@ -1,63 +1,16 @@
 #include "transfer/HttpDownloader.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstring>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <strings.h>
 
+#include "transfer/HttpRequestText.h"
 #include "transfer/LocalFile.h"
 #include "transfer/TransferError.h"
 #include "transfer/UrlPath.h"
-
-namespace {
-
-// The header texts every file request carries, in this order: accept block,
-// range line (when a range is asked), client block. The client block asks
-// for the body as it is stored: nothing here decodes a compressed body.
-const std::string& AcceptBlock()
-{
-    static const std::string text = "Accept: */*\r\nAccept-Language: zh-cn\r\nContent-Type: multipart/form-data;\r\n";
-    return text;
-}
-
-const std::string& ClientBlock()
-{
-    static const std::string text = "UA-CPU: x86\r\nAccept-Encoding: identity\r\nCache-Control: no-cache\r\n";
-    return text;
-}
-
-std::string RangeLine(std::uint64_t first, std::uint64_t last)
-{
-    char line[80];
-    std::snprintf(line, sizeof line, "Range: bytes=%" PRIu64 "-%" PRIu64 "\r\n", first, last);
-    return line;
-}
-
-// A signed decimal read of the leading digits; anything that is not a
-// non-negative number counts as 0, i.e. unknown.
-std::uint64_t ParseContentLength(const std::string& text)
-{
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    if (i < text.size() && text[i] == '+')
-        ++i;
-    std::uint64_t value = 0;
-    bool digits = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
-        if (value > (static_cast<std::uint64_t>(INT64_MAX) - digit) / 10)
-            return 0;
-        value = value * 10 + digit;
-        digits = true;
-    }
-    return digits ? value : 0;
-}
-
-} // namespace
 
 DownloadState QueryContentLength(const HttpClient& request, std::uint64_t& size)
 {
@@ -139,10 +92,10 @@ DownloadState HttpDownloader::Transfer(LocalFile& file, const std::string& url)
 
 bool HttpDownloader::StartRequest(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd, bool withBody)
 {
-    std::string headers = AcceptBlock();
+    std::string headers = FileRequestAcceptBlock();
     if (rangeStart != 0 || rangeEnd != 0)
         headers += RangeLine(rangeStart, rangeEnd);
-    headers += ClientBlock();
+    headers += FileRequestClientBlock();
 
     const bool ok = m_client.Connect(url) && m_client.SendGet(headers, withBody);
     if (!ok)

@@ -1,10 +1,10 @@
 #include "transfer/UrlToFile.h"
 
 #include <cstdio>
-#include <mutex>
 
 #include <curl/curl.h>
 
+#include "transfer/CurlGlobal.h"
 #include "transfer/UrlPath.h"
 
 namespace {
@@ -19,17 +19,11 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* f
     return std::fwrite(data, size, count, static_cast<std::FILE*>(file));
 }
 
-void EnsureCurlReady()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 } // namespace
 
 bool UrlToFile(const std::string& url, const std::string& localPath)
 {
-    EnsureCurlReady();
+    EnsureCurlGlobal();
     CURL* curl = curl_easy_init();
     if (curl == nullptr)
         return false;
