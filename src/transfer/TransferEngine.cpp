@@ -85,7 +85,10 @@ struct TransferEngine::Job {
 
     BodyBlocks::Emit ToSink()
     {
-        return [this](const char* data, std::size_t size) { return sink->OnBlock(data, size); };
+        // A stop asked meanwhile (from any thread) ends the job after this block.
+        return [this](const char* data, std::size_t size) {
+            return sink->OnBlock(data, size) && !engine->StopAsked(id);
+        };
     }
 };
 
@@ -172,6 +175,16 @@ void TransferEngine::StopAll()
     m_stopPending = true;
     if (m_multi != nullptr)
         curl_multi_wakeup(Multi(m_multi));
+}
+
+bool TransferEngine::StopAsked(TransferJobId id)
+{
+    if (id < m_stopBelow.load())
+        return true;
+    if (!m_stopPending.load())
+        return false;
+    std::lock_guard lock(m_stopMutex);
+    return std::find(m_stopRequests.begin(), m_stopRequests.end(), id) != m_stopRequests.end();
 }
 
 void TransferEngine::Start(Job& job)

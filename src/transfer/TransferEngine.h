@@ -99,6 +99,7 @@ private:
     void Detach(Job& job);
     void OnTransferDone(Job& job, bool curlOk);
     void ApplyStops();
+    bool StopAsked(TransferJobId id);
     bool HeadersDone(Job& job);
     void Drive();
     static std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* job);
