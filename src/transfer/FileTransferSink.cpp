@@ -18,10 +18,12 @@ std::uint64_t FileTransferSink::Length() const
 
 void FileTransferSink::OnBegin(std::uint64_t total, std::uint64_t startOffset)
 {
+    if (!m_pathAtBegin.empty() && !m_file.Open(m_pathAtBegin))
+        m_fileFailed = true;
     try {
-        if (startOffset == 0)
+        if (!m_fileFailed && startOffset == 0)
             m_file.Truncate();
-        else
+        else if (!m_fileFailed)
             m_file.SeekToEnd();
     } catch (const TransferError&) {
         m_fileFailed = true;

@@ -28,7 +28,11 @@ public:
 
     // Opens (creates) the file. False when it cannot be opened or is locked.
     bool Open(const std::string& path);
-    // Bytes present now: the startOffset to ask for.
+    // Opens the file only when the body begins, so that many queued jobs do
+    // not each hold an open file; a file that cannot be opened then stops the
+    // job with DownloadFileError.
+    void OpenAtBegin(std::string path) { m_pathAtBegin = std::move(path); }
+    // Bytes present now (after Open): the startOffset to ask for.
     std::uint64_t Length() const;
 
     void OnBegin(std::uint64_t total, std::uint64_t startOffset) override;
@@ -42,6 +46,7 @@ public:
 
 private:
     Hooks m_hooks;
+    std::string m_pathAtBegin;
     LocalFile m_file;
     bool m_fileFailed = false;
     bool m_ended = false;

@@ -22,6 +22,10 @@ constexpr int MaxRedirects = 10;
 // curl's read size; 64 KiB measured fastest on loopback (see HttpClient).
 constexpr long ReceiveBufferSize = 64 * 1024;
 constexpr const char* UserAgent = "Zorvath Downloader";
+// A size query reads and drops an answer body up to this long instead of
+// abandoning it, so that the connection stays open for the next query
+// (abandoning an HTTP/1.1 body closes the connection).
+constexpr std::uint64_t SizeQueryDrainLimit = 64 * 1024;
 
 CURLM* Multi(void* handle) { return static_cast<CURLM*>(handle); }
 CURL* Easy(void* handle) { return static_cast<CURL*>(handle); }
@@ -51,6 +55,9 @@ struct TransferEngine::Job {
     std::string url; // of the current hop, on the wire
     int hops = 0;
     std::size_t sizeIndex = 0;
+    // Size query asked again with the Content-Length left to us: curl refused
+    // the answer's length (not a number), which we read as "unknown".
+    bool lengthAsText = false;
     ITransferSink* sink = nullptr;
     std::uint64_t start = 0;     // the offset asked for in the body request
     std::uint64_t knownSize = 0; // 0: unknown
@@ -227,9 +234,11 @@ void TransferEngine::Start(Job& job)
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // h2 where an https server offers it (ALPN), HTTP/1.1 otherwise.
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-    // Wait for a connection that can take one more stream rather than open a
-    // new one while it is being set up.
-    curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+    // https: wait for a connection being set up that may take one more
+    // stream rather than open another. Never for http: there is nothing to
+    // share, and each job would wait for the one before it.
+    if (strncasecmp(job.url.c_str(), "https:", 6) == 0)
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
@@ -239,8 +248,11 @@ void TransferEngine::Start(Job& job)
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_options.stallSeconds);
     // An answer we read only the headers of is not checked either: a
-    // Content-Length that is not a number must reach us as text.
-    curl_easy_setopt(easy, CURLOPT_IGNORE_CONTENT_LENGTH, job.phase == Job::Phase::Body ? 0L : 1L);
+    // Content-Length that is not a number must reach us as text. A size
+    // query first goes with the check on, so that a short body can be read
+    // to its end; only an answer curl refuses is asked again without.
+    const bool lengthAsText = job.phase == Job::Phase::Probe || (job.phase == Job::Phase::Size && job.lengthAsText);
+    curl_easy_setopt(easy, CURLOPT_IGNORE_CONTENT_LENGTH, lengthAsText ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &TransferEngine::OnHeaderLine);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &job);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &TransferEngine::OnBodyBytes);
@@ -321,7 +333,9 @@ bool TransferEngine::HeadersDone(Job& job)
             (*m_sizeResults)[job.sizeIndex] = answer;
         job.decided = true;
         job.verdict = answer.state;
-        return false; // the body is not wanted
+        // The body is not wanted; a short one of known length is read and
+        // dropped to keep the connection.
+        return !job.lengthAsText && job.Header("Content-Length", text) && ParseContentLength(text) <= SizeQueryDrainLimit;
     }
     case Job::Phase::Probe:
         // Its status does not matter: the body request decides.
@@ -401,7 +415,7 @@ std::size_t TransferEngine::OnBodyBytes(char* data, std::size_t size, std::size_
     auto& job = *static_cast<Job*>(self);
     const std::size_t length = size * count;
     job.lastActivity = Clock::now();
-    if (job.redirecting)
+    if (job.redirecting || job.phase == Job::Phase::Size)
         return length;
     if (job.phase != Job::Phase::Body || !job.begun || job.decided)
         return 0;
@@ -414,8 +428,9 @@ std::size_t TransferEngine::OnBodyBytes(char* data, std::size_t size, std::size_
     return length;
 }
 
-void TransferEngine::OnTransferDone(Job& job, bool curlOk)
+void TransferEngine::OnTransferDone(Job& job, int curlCode)
 {
+    const bool curlOk = curlCode == CURLE_OK;
     if (job.redirecting) {
         std::string next;
         if (++job.hops > MaxRedirects || !ResolveRedirect(job.url, job.location, next)) {
@@ -428,6 +443,11 @@ void TransferEngine::OnTransferDone(Job& job, bool curlOk)
     }
     switch (job.phase) {
     case Job::Phase::Size:
+        if (!job.headersDone && !job.lengthAsText && curlCode == CURLE_WEIRD_SERVER_REPLY) {
+            job.lengthAsText = true;
+            Restart(job);
+            return;
+        }
         Finish(job, job.headersDone ? job.verdict : DownloadNetError);
         return;
     case Job::Phase::Probe: {
@@ -532,19 +552,20 @@ void TransferEngine::Drive()
         int running = 0;
         curl_multi_perform(Multi(m_multi), &running);
         int left = 0;
+        bool someEnded = false;
         while (CURLMsg* message = curl_multi_info_read(Multi(m_multi), &left)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
             Job* job = nullptr;
             curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &job);
-            const bool ok = message->data.result == CURLE_OK;
             if (job != nullptr) {
                 long version = 0;
                 if (job->phase == Job::Phase::Body && job->headersDone
                     && curl_easy_getinfo(job->easy, CURLINFO_HTTP_VERSION, &version) == CURLE_OK
                     && version == CURL_HTTP_VERSION_2_0)
                     ++m_stats.http2Answers;
-                OnTransferDone(*job, ok);
+                OnTransferDone(*job, message->data.result);
+                someEnded = true;
             }
         }
         // curl's own low-speed check averages over several seconds; this one
@@ -557,7 +578,8 @@ void TransferEngine::Drive()
                 Finish(*job, DownloadNetError);
             }
         }
-        if (std::all_of(m_active.begin(), m_active.end(), ended))
+        // Room made: start the next jobs now, not after the next answer.
+        if (someEnded || std::all_of(m_active.begin(), m_active.end(), ended))
             continue;
         curl_multi_poll(Multi(m_multi), nullptr, 0, 100, nullptr);
     }

@@ -69,8 +69,10 @@ public:
     // False when curl could not be set up; every job then ends DownloadNetError.
     bool IsOpen() const;
 
-    // Asks for each URL's size with a plain GET (no extra headers), abandoned
-    // after the answer headers, many at once. Blocks until all are answered;
+    // Asks for each URL's size with a plain GET (no extra headers), many at
+    // once. The body is abandoned after the answer headers, unless it is
+    // short (64 KiB at most) and of known length: then it is read and dropped
+    // so that the connection serves the next query. Blocks until all are answered;
     // runs any file jobs added before as well. Results in the order of urls.
     std::vector<RemoteSize> QuerySizes(const std::vector<std::string>& urls);
 
@@ -97,7 +99,7 @@ private:
     void Restart(Job& job);
     void Finish(Job& job, DownloadState result);
     void Detach(Job& job);
-    void OnTransferDone(Job& job, bool curlOk);
+    void OnTransferDone(Job& job, int curlCode);
     void ApplyStops();
     bool StopAsked(TransferJobId id);
     bool HeadersDone(Job& job);
