@@ -179,7 +179,7 @@ int main(int argc, char** argv)
     };
     const auto curlFetchRun = [&] {
         clearTargets();
-        return RunProgram({"/usr/bin/curl", "-s", "-f", "--parallel", "--parallel-max", "8", "--proxy", proxy.url,
+        return RunProgram({"/usr/bin/curl", "-s", "--no-progress-meter", "-f", "--parallel", "--parallel-max", "8", "--proxy", proxy.url,
             "--noproxy", "", "-K", fetchConfig});
     };
     const auto ourSizes = [&] {
@@ -197,7 +197,7 @@ int main(int argc, char** argv)
         });
     };
     const auto curlSizes = [&] {
-        return RunProgram({"/usr/bin/curl", "-s", "-f", "-I", "--parallel", "--parallel-max", "8", "--proxy", proxy.url,
+        return RunProgram({"/usr/bin/curl", "-s", "--no-progress-meter", "-f", "-I", "--parallel", "--parallel-max", "8", "--proxy", proxy.url,
             "--noproxy", "", "-K", headConfig});
     };
 

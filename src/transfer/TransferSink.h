@@ -7,7 +7,8 @@
 
 // Where TransferEngine hands one file job's body. All three are called on the
 // thread that drives the engine (TransferEngine::Run), never at the same time
-// for one job; the sink must outlive its job (until OnEnd).
+// for one job; the sink must outlive its job (until OnEnd) and must not throw
+// (its calls run inside libcurl's callbacks).
 class ITransferSink {
 public:
     virtual ~ITransferSink() = default;
