@@ -233,6 +233,7 @@ TEST(TransferEngine, answers_decide_the_result_as_the_downloader_does)
         {"404", 0, 0, {Reply(404)}, DownloadNetError, {}, "", 1},
         {"500", 2000, 5000, {Reply(500)}, DownloadNetError, {}, "=", 1},
         {"already whole (probe says so)", 5000, 0, {}, DownloadOk, {}, body, 1},
+        {"already whole (size known): no request", 5000, 5000, {}, DownloadOk, {}, body, 0},
         {"probe without length: whole file again", 2000, 0, {noLength, Reply(0, true)}, DownloadOk, {{5000, 0}}, body, 2},
         {"encoded body refused", 0, 0, {gzip}, DownloadNetError, {}, "", 1},
         {"body cut short keeps its bytes", 0, 0, {cut}, DownloadNetError, {{5000, 0}}, body.substr(0, 1500), 1},

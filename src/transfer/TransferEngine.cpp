@@ -196,6 +196,11 @@ bool TransferEngine::StopAsked(TransferJobId id)
 
 void TransferEngine::Start(Job& job)
 {
+    // A file already whole needs no request.
+    if (job.phase == Job::Phase::Body && job.knownSize != 0 && job.start == job.knownSize) {
+        Finish(job, DownloadOk);
+        return;
+    }
     if (m_multi == nullptr) {
         Finish(job, DownloadNetError);
         return;
