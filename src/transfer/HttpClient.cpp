@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 
+#include "transfer/CurlCertificates.h"
 #include "transfer/CurlGlobal.h"
 #include "transfer/TransferError.h"
 
@@ -35,22 +36,6 @@ std::string Trim(const std::string& text)
 bool IsHttpScheme(const char* scheme)
 {
     return scheme != nullptr && (strcasecmp(scheme, "http") == 0 || strcasecmp(scheme, "https") == 0);
-}
-
-// libcurl itself only uses the bundle it was built with; these variables let
-// a user point it at a private certificate authority.
-void ApplyCertificateSettings(CURL* easy)
-{
-    for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') {
-            curl_easy_setopt(easy, CURLOPT_CAINFO, value);
-            break;
-        }
-    }
-    const char* dir = std::getenv("SSL_CERT_DIR");
-    if (dir != nullptr && *dir != '\0')
-        curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
 }
 
 } // namespace

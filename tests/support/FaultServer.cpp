@@ -140,6 +140,7 @@ void FaultServer::Serve()
         const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0)
             continue;
+        ++m_connections;
         Answer(fd);
         close(fd);
     }

@@ -60,6 +60,8 @@ public:
     void SetScript(std::vector<FaultReply> script);
     // Requests received so far, in order.
     std::vector<RecordedRequest> Requests() const;
+    // Connections accepted so far.
+    std::size_t Connections() const { return m_connections; }
 
 private:
     void Serve();
@@ -68,6 +70,7 @@ private:
     int m_listenFd = -1;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stop {false};
+    std::atomic<std::size_t> m_connections {0};
     mutable std::mutex m_mutex;
     std::string m_body;
     std::vector<FaultReply> m_script;

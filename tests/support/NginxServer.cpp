@@ -151,7 +151,7 @@ void NginxServer::Start(const Options& options)
              << "  sendfile on;\n"
              << "  gzip on; gzip_types *; gzip_min_length 1; gzip_proxied any;\n"
              << "  server {\n"
-             << "    listen 127.0.0.1:" << m_port << (m_tls ? " ssl" : "") << ";\n"
+             << "    listen 127.0.0.1:" << m_port << (m_tls ? " ssl" : "") << (m_tls && options.http2 ? " http2" : "") << ";\n"
              << "    server_name localhost;\n"
              << "    root " << m_docRoot.string() << ";\n";
         if (m_tls)

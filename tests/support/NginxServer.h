@@ -17,6 +17,7 @@ public:
     struct Options {
         bool tls = false;            // https with a certificate made for 127.0.0.1
         std::string extraServerConfig; // directives added inside the server block
+        bool http2 = false;          // with tls: offer h2 (ALPN) as well as HTTP/1.1
     };
 
     NginxServer();
