@@ -18,7 +18,7 @@ enum class CheckOutcome : int {
 };
 
 // What a refused list said, for the message that names it.
-struct ListRefusal {
+struct CheckRefusal {
     std::string list;      // "update.txt" or "setup.txt"
     int line = 0;          // 1-based
     std::string reason;    // why, in the player's words (UTF-8)
@@ -30,7 +30,7 @@ struct CheckResult {
     std::string folder;          // the folder the run checked
     std::uint64_t bytesNeeded = 0; // NoSpace: bytes still to fetch
     std::uint64_t bytesFree = 0;   // NoSpace: bytes free in the folder
-    ListRefusal refusal;           // ListRefused only
+    CheckRefusal refusal;           // ListRefused only
 };
 
 // The outcomes that end the program in the window: the lists cannot be used.

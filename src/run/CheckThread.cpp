@@ -73,7 +73,7 @@ CheckResult Refused(const std::string& folder, const std::string& list, int line
     CheckResult result;
     result.outcome = CheckOutcome::ListRefused;
     result.folder = folder;
-    result.refusal = ListRefusal{list, line, reason, name};
+    result.refusal = CheckRefusal{list, line, reason, name};
     return result;
 }
 
@@ -202,7 +202,7 @@ std::optional<std::string> MoveDefaultedFolder(const LocalConfig& config, std::u
     return std::nullopt;
 }
 
-std::string RefusalText(const ListRefusal& refusal)
+std::string RefusalText(const CheckRefusal& refusal)
 {
     return std::string(kListRefused) + refusal.list + " 第" + std::to_string(refusal.line) + "行的文件名" +
            refusal.reason + ", 不在下载目录内:\n" + LocaleToUtf8(refusal.name);
