@@ -7,6 +7,7 @@ ZORVATH_PACKAGES=(
     nginx openssl curl
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
     fonts-wqy-microhei xvfb xauth
+    dpkg-dev file lintian appstream desktop-file-utils man-db bash-completion
 )
 
 ensure_packages() {
