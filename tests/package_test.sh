@@ -122,14 +122,25 @@ command -v "${exec_line%% *}" >/dev/null || fail "Exec=$exec_line does not resol
 icon=$(sed -n 's/^Icon=//p' /usr/share/applications/zorvath-downloader.desktop)
 [ -f "/usr/share/icons/hicolor/48x48/apps/$icon.png" ] || fail "Icon=$icon is not in the hicolor theme"
 
+# The installed completions, loaded as bash loads them on demand: each row is
+# the words typed so far and the offers expected for the last one.
 if [ -f /usr/share/bash-completion/bash_completion ]; then
-    completion=$(bash -c '
-        source /usr/share/bash-completion/bash_completion
-        _completion_loader zorvath-cli
-        COMP_WORDS=(zorvath-cli --retr); COMP_CWORD=1; COMP_LINE="zorvath-cli --retr"; COMP_POINT=${#COMP_LINE}
-        _zorvath_cli zorvath-cli --retr zorvath-cli
-        echo "${COMPREPLY[*]}"')
-    [ "$completion" = "--retries --retry-wait" ] || fail "zorvath-cli completion gave '$completion'"
+    while IFS='|' read -r typed offered; do
+        got=$(bash -c '
+            source /usr/share/bash-completion/bash_completion
+            COMP_WORDS=($1); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+            COMP_LINE=$1; COMP_POINT=${#COMP_LINE}
+            _completion_loader "${COMP_WORDS[0]}"
+            function=$(complete -p "${COMP_WORDS[0]}" | sed -n "s/.*-F \([^ ]*\) .*/\1/p")
+            "$function" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+            echo "${COMPREPLY[*]}"' completion "$typed")
+        [ "$got" = "$offered" ] || fail "completing '$typed' offered '$got', not '$offered'"
+    done <<'EOF'
+zorvath-cli --retr|--retries --retry-wait
+zorvath-cli --q|--quiet
+zorvath-publish --game|--game-version
+zorvath-publish --m|--maintenance
+EOF
 fi
 
 # 4. A whole console download from /usr/bin: nginx serves a small game that
