@@ -8,6 +8,7 @@ ZORVATH_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
     fonts-wqy-microhei xvfb xauth
     clang-14 libclang-rt-14-dev
+    dpkg-dev file lintian appstream desktop-file-utils man-db bash-completion
 )
 
 ensure_packages() {

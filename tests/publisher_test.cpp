@@ -43,7 +43,7 @@ TEST(publisher, lists_every_file_below_the_folder_in_a_stable_order_with_lowerca
     dir.Write("readme", "");
     const std::string folder = Quote(dir.Path().string());
 
-    ASSERT_EQ(Publish("--base-url http://127.0.0.1:9/game --installer setup/install.sh --version '2.0 beta' " +
+    ASSERT_EQ(Publish("--base-url http://127.0.0.1:9/game --installer setup/install.sh --game-version '2.0 beta' " +
                       folder),
               0);
     const std::string firstUpdate = ReadFileText(dir.Path() / "update.txt");
@@ -67,7 +67,8 @@ TEST(publisher, lists_every_file_below_the_folder_in_a_stable_order_with_lowerca
         EXPECT_EQ(std::string(files[i].md5.data(), 32), expected[i].second);
     }
 
-    // Publishing again leaves its own lists out and gives the same bytes.
+    // Publishing again leaves its own lists out and gives the same bytes;
+    // --version with a value is the earlier spelling of --game-version.
     ASSERT_EQ(Publish("--base-url http://127.0.0.1:9/game --installer setup/install.sh --version '2.0 beta' " +
                       folder),
               0);
@@ -101,6 +102,8 @@ TEST(publisher, refuses_what_the_lists_cannot_carry)
         {"no base url", "--installer run.sh " + folder, 2},
         {"no installer", "--base-url http://h/ " + folder, 2},
         {"unknown option", "--base-url http://h/ --installer run.sh --fast " + folder, 2},
+        {"version line without its text", "--base-url http://h/ --installer run.sh " + folder + " --game-version", 2},
+        {"earlier spelling without its text", "--base-url http://h/ --installer run.sh " + folder + " --version", 2},
         {"installer outside", "--base-url http://h/ --installer ../run.sh " + folder, 2},
         {"installer missing", "--base-url http://h/ --installer setup.exe " + folder, 1},
         {"folder missing", "--base-url http://h/ --installer run.sh " + folder + "/nothing", 1},

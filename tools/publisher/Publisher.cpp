@@ -37,19 +37,22 @@ constexpr const char* kPasswordVariable = "ZORVATH_SIGN_PASSWORD";
 constexpr const char* kSignatureSuffix = ".minisig";
 
 const char* const Usage =
-    "usage: zorvath-publish --base-url URL --installer NAME [--version TEXT] [--maintenance]\n"
+    "usage: zorvath-publish --base-url URL --installer NAME [--game-version TEXT] [--maintenance]\n"
     "                       [--sign SECRET_KEY_FILE [--seq N]] DIR\n"
+    "       zorvath-publish --help | --version\n"
     "\n"
     "Writes DIR/update.txt and DIR/setup.txt for every regular file below DIR.\n"
-    "  --base-url URL   where DIR is served; a '/' is added when it lacks one\n"
-    "  --installer NAME the installer, relative to DIR ('/' or '\\' between folders)\n"
-    "  --version TEXT   the version line shown to the player (default: empty)\n"
-    "  --maintenance    announce maintenance: the downloader then fetches nothing\n"
-    "  --sign FILE      sign both lists with this minisign secret key (minisign -G makes one) and\n"
-    "                   write update.txt.minisig and setup.txt.minisig beside them; the password of\n"
-    "                   a protected key is taken from $ZORVATH_SIGN_PASSWORD, else asked on the terminal\n"
-    "  --seq N          the release number signed into both (seq:N, a decimal up to 2^63); each\n"
-    "                   release must carry a higher one than the last (default: the Unix time now)\n";
+    "  --base-url URL        where DIR is served; a '/' is added when it lacks one\n"
+    "  --installer NAME      the installer, relative to DIR ('/' or '\\' between folders)\n"
+    "  --game-version TEXT   the version line shown to the player (default: empty)\n"
+    "  --maintenance         announce maintenance: the downloader then fetches nothing\n"
+    "  --sign FILE           sign both lists with this minisign secret key (minisign -G makes one) and\n"
+    "                        write update.txt.minisig and setup.txt.minisig beside them; the password of\n"
+    "                        a protected key is taken from $ZORVATH_SIGN_PASSWORD, else asked on the terminal\n"
+    "  --seq N               the release number signed into both (seq:N, a decimal up to 2^63); each\n"
+    "                        release must carry a higher one than the last (default: the Unix time now)\n"
+    "  --help                print this help and exit\n"
+    "  --version             print the publisher's own version and exit\n";
 
 struct Options {
     std::string baseUrl;
@@ -73,6 +76,12 @@ std::optional<Options> ParseArguments(int argc, char** argv)
     bool haveDir = false;
     bool haveBase = false;
     bool haveInstaller = false;
+    // Alone, --version asks for the program's version; followed by more it is
+    // the earlier spelling of --game-version, which scripts still pass.
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << "zorvath-publish " << ZORVATH_VERSION << "\n";
+        std::exit(ExitOk);
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& into) {
@@ -92,7 +101,7 @@ std::optional<Options> ParseArguments(int argc, char** argv)
             if (!value(options.installer))
                 return std::nullopt;
             haveInstaller = true;
-        } else if (arg == "--version") {
+        } else if (arg == "--game-version" || arg == "--version") {
             if (!value(options.version))
                 return std::nullopt;
         } else if (arg == "--sign") {
@@ -278,7 +287,7 @@ int main(int argc, char** argv)
     }
     Options options = *parsed;
     if (HasLineBreak(options.baseUrl) || HasLineBreak(options.version) || HasLineBreak(options.installer)) {
-        std::cerr << "zorvath-publish: --base-url, --version and --installer must be one line each\n";
+        std::cerr << "zorvath-publish: --base-url, --game-version and --installer must be one line each\n";
         return ExitUsage;
     }
     if (!options.baseUrl.empty() && options.baseUrl.back() != '/')
