@@ -103,8 +103,8 @@ void TranslucentProgressBarTest::set_pos_keeps_to_the_range()
         m_bar->SetPos(step.requested);
         QCOMPARE(m_bar->Pos(), step.stored);
     }
-    // Through the interface the progress code uses, from another thread.
-    IProgressBar* bar = m_bar;
+    // From another thread, as the download run does.
+    CTranslucentProgressBar* bar = m_bar;
     std::thread worker([bar] {
         for (int i = 0; i <= 100; ++i)
             bar->SetPos(i);
