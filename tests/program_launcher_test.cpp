@@ -115,8 +115,12 @@ TEST(program_launcher, the_program_gets_no_other_descriptor_and_no_blocked_or_ig
     const std::string listing = dir.Folder() + "fds";
     const std::string status = dir.Folder() + "status";
     const std::string path = dir.Write(
-        "install.sh", Script("ls /proc/$$/fd > '" + listing + "'; grep -E '^Sig(Blk|Ign)' /proc/$$/status > '" +
-                             status + "'"));
+        "install.sh",
+        // The status is read by the shell itself: a child reading the
+        // shell's status could catch it inside a fork, with every signal
+        // blocked for that moment.
+        Script("ls /proc/$$/fd > '" + listing + "'; while IFS= read -r line; do case \"$line\" in " +
+               "SigBlk*|SigIgn*) printf '%s\\n' \"$line\";; esac; done < /proc/$$/status > '" + status + "'"));
     // A descriptor the caller left inheritable, at a number the shell does not use.
     const int leaked = ::open(path.c_str(), O_RDONLY);
     ASSERT_GE(leaked, 0);

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/AtomicFile.h"
 #include "platform/FileFolderStore.h"
 
 namespace {
@@ -88,29 +89,6 @@ LoadResult Load(const std::string& path, Entries& entries)
         entries.emplace_back(keyId, release);
     }
     return in.bad() ? LoadResult::Damaged : LoadResult::Loaded;
-}
-
-bool WriteAtomically(const std::string& path, const std::string& content)
-{
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < content.size();) {
-        const ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
-        if (wrote > 0)
-            done += static_cast<std::size_t>(wrote);
-        else if (!(wrote < 0 && errno == EINTR))
-            ok = false;
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (ok)
-        ok = ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok)
-        ::unlink(temporary.c_str());
-    return ok;
 }
 
 } // namespace
@@ -192,7 +170,7 @@ bool FileSignedSequenceStore::Write(const std::string& keyId, const AcceptedRele
     std::string content = kHeader;
     for (const auto& [id, accepted] : entries)
         content += id + " " + std::to_string(accepted.sequence) + " " + accepted.listsDigest + "\n";
-    return WriteAtomically(m_path, content);
+    return WriteFileAtomically(m_path, content, 0600);
 }
 
 SequenceStoreRead MemorySignedSequenceStore::Read(const std::string& keyId, AcceptedRelease& out) const

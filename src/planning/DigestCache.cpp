@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "planning/Md5.h"
+#include "platform/AtomicFile.h"
 
 namespace {
 
@@ -35,22 +36,6 @@ bool IsHexDigest(const std::string& text)
     for (const char c : text) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
             return false;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& text)
-{
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        left -= static_cast<std::size_t>(written);
     }
     return true;
 }
@@ -167,16 +152,8 @@ bool DigestCache::Save()
     const auto folder = std::filesystem::path(m_file).parent_path();
     if (!folder.empty())
         std::filesystem::create_directories(folder, error);
-    const std::string temporary = m_file + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
+    if (!WriteFileAtomically(m_file, text, 0600))
         return false;
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), m_file.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
     m_changed = false;
     return true;
 }

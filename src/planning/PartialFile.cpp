@@ -11,22 +11,9 @@
 #include <unistd.h>
 
 #include "planning/Md5.h"
+#include "platform/AtomicFile.h"
 
 namespace {
-
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t n = ::write(fd, data + written, size - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Up to 32 bytes of the file's start; the count read, or -1 when it cannot be
 // opened.
@@ -67,18 +54,7 @@ bool PartialFile::WriteSideFile(const Digest& md5) const
         std::memcmp(head, md5.data(), md5.size()) == 0)
         return true;
 
-    std::string temporary = SidePath() + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return false;
-    ::fchmod(fd, 0644);
-    const bool written = WriteAll(fd, md5.data(), md5.size()) && ::fsync(fd) == 0;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), SidePath().c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return WriteFileAtomically(SidePath(), std::string(md5.data(), md5.size()));
 }
 
 std::uint64_t PartialFile::PartialLength() const

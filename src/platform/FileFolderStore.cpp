@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/AtomicFile.h"
+
 namespace {
 
 constexpr const char* kSection = "[Download]";
@@ -139,25 +141,7 @@ bool FileFolderStore::Write(const std::string& valueName, const std::string& fol
     for (const auto& [key, value] : entries)
         content += Escape(key) + "=" + Escape(value) + "\n";
 
-    std::string temporary = m_path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < content.size();) {
-        const ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
-        if (wrote > 0)
-            done += static_cast<std::size_t>(wrote);
-        else if (!(wrote < 0 && errno == EINTR))
-            ok = false;
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (ok)
-        ok = ::rename(temporary.c_str(), m_path.c_str()) == 0;
-    if (!ok)
-        ::unlink(temporary.c_str());
-    return ok;
+    return WriteFileAtomically(m_path, content, 0600);
 }
 
 std::string SystemFolderStorePath()

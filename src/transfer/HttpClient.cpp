@@ -9,6 +9,7 @@
 
 #include "transfer/CurlCertificates.h"
 #include "transfer/CurlGlobal.h"
+#include "transfer/HttpRequestText.h"
 #include "transfer/TransferError.h"
 
 namespace {
@@ -23,15 +24,6 @@ constexpr const char* UserAgent = "Zorvath Downloader";
 
 CURL* Easy(void* handle) { return static_cast<CURL*>(handle); }
 CURLM* Multi(void* handle) { return static_cast<CURLM*>(handle); }
-
-std::string Trim(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
 
 bool IsHttpScheme(const char* scheme)
 {
@@ -338,9 +330,10 @@ std::size_t HttpClient::OnHeaderLine(char* data, std::size_t size, std::size_t c
         client->m_headersDone = true;
         return length;
     }
-    const auto colon = line.find(':');
-    if (colon != std::string::npos && colon > 0 && line[0] != ' ' && line[0] != '\t')
-        client->m_answerHeaders.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
+    std::string name;
+    std::string value;
+    if (SplitHeaderLine(line, name, value))
+        client->m_answerHeaders.emplace_back(std::move(name), std::move(value));
     return length;
 }
 

@@ -1,7 +1,6 @@
 #include "transfer/HttpDownloader.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstring>
 #include <cstdio>
 #include <memory>
@@ -10,33 +9,12 @@
 #include <strings.h>
 
 #include "transfer/ContentHeaders.h"
+#include "transfer/HttpRequestText.h"
 #include "transfer/LocalFile.h"
 #include "transfer/TransferError.h"
 #include "transfer/UrlPath.h"
 
 namespace {
-
-// The header texts every file request carries, in this order: accept block,
-// range line (when a range is asked), client block. The client block asks
-// for the body as it is stored: nothing here decodes a compressed body.
-const std::string& AcceptBlock()
-{
-    static const std::string text = "Accept: */*\r\nAccept-Language: zh-cn\r\nContent-Type: multipart/form-data;\r\n";
-    return text;
-}
-
-const std::string& ClientBlock()
-{
-    static const std::string text = "UA-CPU: x86\r\nAccept-Encoding: identity\r\nCache-Control: no-cache\r\n";
-    return text;
-}
-
-std::string RangeLine(std::uint64_t first, std::uint64_t last)
-{
-    char line[80];
-    std::snprintf(line, sizeof line, "Range: bytes=%" PRIu64 "-%" PRIu64 "\r\n", first, last);
-    return line;
-}
 
 // Whether a 206 answer holds the bytes asked for: its range starts where we
 // asked and, when both are known, its total is the size the probe announced.
@@ -149,10 +127,10 @@ DownloadState HttpDownloader::Transfer(LocalFile& file, const std::string& url)
 
 bool HttpDownloader::StartRequest(const std::string& url, std::uint64_t rangeStart, std::uint64_t rangeEnd, bool withBody)
 {
-    std::string headers = AcceptBlock();
+    std::string headers = FileRequestAcceptBlock();
     if (rangeStart != 0 || rangeEnd != 0)
         headers += RangeLine(rangeStart, rangeEnd);
-    headers += ClientBlock();
+    headers += FileRequestClientBlock();
 
     const bool ok = m_client.Connect(url) && m_client.SendGet(headers, withBody);
     if (!ok)

@@ -29,29 +29,18 @@ std::string OpenRangeLine(std::uint64_t first)
     return line;
 }
 
-std::uint64_t ParseContentLength(const std::string& text)
+bool SplitHeaderLine(const std::string& line, std::string& name, std::string& value)
 {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    if (i < text.size() && text[i] == '+')
-        ++i;
-    std::uint64_t value = 0;
-    bool digits = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
-        if (value > (static_cast<std::uint64_t>(INT64_MAX) - digit) / 10)
-            return 0;
-        value = value * 10 + digit;
-        digits = true;
+    const auto colon = line.find(':');
+    if (colon == std::string::npos || colon == 0 || line[0] == ' ' || line[0] == '\t')
+        return false;
+    name = line.substr(0, colon);
+    const auto first = line.find_first_not_of(" \t\r\n", colon + 1);
+    if (first == std::string::npos) {
+        value.clear();
+        return true;
     }
-    return digits ? value : 0;
-}
-
-std::uint64_t ParseContentRangeTotal(const std::string& text)
-{
-    const auto slash = text.rfind('/');
-    if (slash == std::string::npos)
-        return 0;
-    return ParseContentLength(text.substr(slash + 1));
+    const auto last = line.find_last_not_of(" \t\r\n");
+    value = line.substr(first, last - first + 1);
+    return true;
 }

@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <string>
 
-// The texts our file requests carry and the answer values we read, shared by
-// HttpDownloader and TransferEngine so both speak alike. Pure; any thread.
+// The texts our file requests carry and the split of an answer's header
+// lines, shared by HttpClient, HttpDownloader and TransferEngine so all speak
+// alike (header values are read with ContentHeaders.h). Pure; any thread.
 
 // The header lines of every file request, in this order: accept block, range
 // line (only when a range is asked), client block. The client block asks for
@@ -16,11 +17,7 @@ std::string RangeLine(std::uint64_t first, std::uint64_t last);
 // "Range: bytes=first-\r\n".
 std::string OpenRangeLine(std::uint64_t first);
 
-// A Content-Length value: the leading decimal digits (after blanks and an
-// optional '+'); anything that is not a non-negative number in int64 range
-// counts as 0, i.e. unknown.
-std::uint64_t ParseContentLength(const std::string& text);
-
-// The whole length from a Content-Range value "bytes a-b/total"; 0 when it is
-// absent, '*' or not a number.
-std::uint64_t ParseContentRangeTotal(const std::string& text);
+// One answer header line ("Name: value", line ending included or not) as its
+// name and its value without surrounding blanks. False for a line that is no
+// header (a status line, a continuation, the empty line).
+bool SplitHeaderLine(const std::string& line, std::string& name, std::string& value);

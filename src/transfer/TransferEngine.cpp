@@ -10,6 +10,7 @@
 #include "transfer/BodyBlocks.h"
 #include "transfer/CurlCertificates.h"
 #include "transfer/CurlGlobal.h"
+#include "transfer/ContentHeaders.h"
 #include "transfer/HttpRequestText.h"
 #include "transfer/RedirectTarget.h"
 #include "transfer/UrlPath.h"
@@ -29,15 +30,6 @@ constexpr std::uint64_t SizeQueryDrainLimit = 64 * 1024;
 
 CURLM* Multi(void* handle) { return static_cast<CURLM*>(handle); }
 CURL* Easy(void* handle) { return static_cast<CURL*>(handle); }
-
-std::string Trim(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
 
 bool IsRedirect(long status)
 {
@@ -378,7 +370,8 @@ bool TransferEngine::HeadersDone(Job& job)
         if (total == 0 && job.Header("Content-Length", text))
             total = ParseContentLength(text);
     } else if (total == 0 && job.Header("Content-Range", text)) {
-        total = ParseContentRangeTotal(text);
+        if (const auto range = ParseContentRange(text); range && range->total)
+            total = *range->total;
     }
     job.begun = true;
     job.sink->OnBegin(total, offset);
@@ -409,9 +402,10 @@ std::size_t TransferEngine::OnHeaderLine(char* data, std::size_t size, std::size
         job.headersDone = true;
         return job.engine->HeadersDone(job) ? length : 0;
     }
-    const auto colon = line.find(':');
-    if (colon != std::string::npos && colon > 0 && line[0] != ' ' && line[0] != '\t')
-        job.headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
+    std::string name;
+    std::string value;
+    if (SplitHeaderLine(line, name, value))
+        job.headers.emplace_back(std::move(name), std::move(value));
     return length;
 }
 
