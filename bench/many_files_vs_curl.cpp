@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ChildRun.h"
 #include "support/LatencyProxy.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
@@ -33,52 +34,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct Run {
-    double seconds = 0;
-    long peakKiB = 0;
-    bool ok = false;
-};
-
-// Runs body in a child process so that its peak memory is its own. The
-// parent has no threads of its own (the proxy runs in a child too), so the
-// fork is safe.
-template <class Body>
-Run InChild(Body body)
-{
-    const auto started = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(body() ? 0 : 1);
-    int status = 0;
-    rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    Run run;
-    run.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    run.peakKiB = usage.ru_maxrss;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-Run RunProgram(std::vector<std::string> arguments)
-{
-    return InChild([&] {
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        return false;
-    });
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const auto n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 // The proxy in a child process of its own; its port comes back through a pipe.
 struct ProxyProcess {

@@ -17,13 +17,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ChildRun.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
 #include "transfer/HttpDownloader.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 void WriteRandomFile(const std::string& path, std::uint64_t size)
 {
@@ -40,37 +40,6 @@ void WriteRandomFile(const std::string& path, std::uint64_t size)
     out.close();
     // Let the source reach the disk now, not during the first measured round.
     sync();
-}
-
-struct Run {
-    double seconds = 0;
-    long peakKiB = 0;
-    bool ok = false;
-};
-
-// Runs body in a child process so that its peak memory is its own.
-template <class Body>
-Run InChild(Body body)
-{
-    const auto started = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(body() ? 0 : 1);
-    int status = 0;
-    rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    Run run;
-    run.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    run.peakKiB = usage.ru_maxrss;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const auto n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace

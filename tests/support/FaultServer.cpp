@@ -12,6 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/NginxServer.h"
+
 namespace {
 
 // A proxy configured for the user's session must not stand between the
@@ -85,19 +87,7 @@ std::string RecordedRequest::Header(const std::string& name) const
 FaultServer::FaultServer()
 {
     KeepLoopbackOffProxies();
-    m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (m_listenFd < 0 || bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || listen(m_listenFd, 16) != 0
-        || getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (m_listenFd >= 0)
-            close(m_listenFd);
-        throw std::runtime_error("fault server cannot listen");
-    }
-    m_port = ntohs(address.sin_port);
+    m_listenFd = ListenOnLoopback(16, m_port, "fault server");
     m_thread = std::thread([this] { Serve(); });
 }
 

@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/NginxServer.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -79,19 +81,7 @@ int ConnectTo(const std::string& host, std::uint16_t port)
 
 LatencyProxy::LatencyProxy(int roundTripMs) : m_roundTripMs(roundTripMs)
 {
-    m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (m_listenFd < 0 || bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || listen(m_listenFd, 256) != 0
-        || getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (m_listenFd >= 0)
-            close(m_listenFd);
-        throw std::runtime_error("latency proxy cannot listen");
-    }
-    m_port = ntohs(address.sin_port);
+    m_listenFd = ListenOnLoopback(256, m_port, "latency proxy");
     m_acceptThread = std::thread([this] { Accept(); });
 }
 

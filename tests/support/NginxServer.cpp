@@ -74,6 +74,21 @@ std::uint16_t FreeLoopbackPort()
     return ntohs(address.sin_port);
 }
 
+int ListenOnLoopback(int backlog, std::uint16_t& port, const char* who)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    auto address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0
+        || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0)
+            close(fd);
+        throw std::runtime_error(std::string(who) + " cannot listen");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 bool LoopbackPortAnswers(std::uint16_t port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

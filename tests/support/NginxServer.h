@@ -50,5 +50,8 @@ private:
 
 // A free TCP port on 127.0.0.1 at the time of the call.
 std::uint16_t FreeLoopbackPort();
+// A non-blocking socket listening on a free port of 127.0.0.1, and that port;
+// throws std::runtime_error naming who asked when none can be had.
+int ListenOnLoopback(int backlog, std::uint16_t& port, const char* who);
 // True when something accepts connections on 127.0.0.1:port.
 bool LoopbackPortAnswers(std::uint16_t port);
