@@ -51,6 +51,8 @@ private slots:
     void checkable_button_toggles_on_each_click();
     void text_shortening_data();
     void text_shortening();
+    void status_texts_are_cut_at_the_end_only_data();
+    void status_texts_are_cut_at_the_end_only();
     void text_is_drawn_in_a_cjk_font();
 
 private:
@@ -252,6 +254,47 @@ void TranslucentButtonTest::text_shortening()
     QFETCH(QString, text);
     QFETCH(QString, shown);
     QCOMPARE(ShortenButtonText(text), shown);
+}
+
+void TranslucentButtonTest::status_texts_are_cut_at_the_end_only_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("path");
+    QTest::addColumn<bool>("whole");
+    const QString status = QStringLiteral("速度:500.0MB/s,  45MB/120MB");
+    const QString folder = QStringLiteral("/home/player/games/zorvath/data.files/");
+    QTest::newRow("status that fits") << status << 228 << false << true;
+    QTest::newRow("status too wide") << status << 90 << false << false;
+    QTest::newRow("version too wide") << QStringLiteral("版本信息:1.0.7.20261211-release") << 60 << false << false;
+    QTest::newRow("folder keeps the path rule") << folder << 243 << true << false;
+}
+
+// The rule around the last "." is for paths: a status line keeps its
+// numbers whole, and one too wide for its widget loses only its end.
+void TranslucentButtonTest::status_texts_are_cut_at_the_end_only()
+{
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    QFETCH(bool, path);
+    QFETCH(bool, whole);
+    m_button->SetTextFont(12);
+    m_button->resize(width, 16);
+    m_button->SetPathShortening(path);
+    m_button->SetText(text);
+    const QString shown = m_button->ShownText();
+    if (path) {
+        QCOMPARE(shown, ShortenButtonText(text));
+        return;
+    }
+    QVERIFY(!shown.contains(QStringLiteral("...")));
+    if (whole) {
+        QCOMPARE(shown, text);
+    } else {
+        QVERIFY2(shown.endsWith(QChar(0x2026)), qPrintable(shown));
+        QVERIFY2(text.startsWith(shown.chopped(1)), qPrintable(shown));
+        QVERIFY(QFontMetrics(m_button->TextFont()).horizontalAdvance(shown) <= width);
+    }
 }
 
 void TranslucentButtonTest::text_is_drawn_in_a_cjk_font()

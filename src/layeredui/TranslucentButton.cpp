@@ -4,6 +4,7 @@
 
 #include <QEnterEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -33,6 +34,14 @@ QString ShortenButtonText(const QString& text)
     if (dot < 6)
         return text;
     return text.left(10) + QStringLiteral("...") + text.mid(dot - 2);
+}
+
+QString CTranslucentButton::ShownText() const
+{
+    const QString text = Text();
+    if (m_bPathShortening)
+        return ShortenButtonText(text);
+    return QFontMetrics(m_pTextFont).elidedText(text, Qt::ElideRight, width());
 }
 
 CTranslucentButton::CTranslucentButton(int controlId, QWidget* parent)
@@ -135,7 +144,10 @@ void CTranslucentButton::Draw(QPainter& painter)
     painter.setClipRect(target);
     painter.setFont(m_pTextFont);
     painter.setPen(m_textBrush);
-    painter.drawText(target, static_cast<int>(m_textFormat) | Qt::TextWordWrap, ShortenButtonText(text));
+    if (m_bPathShortening)
+        painter.drawText(target, static_cast<int>(m_textFormat) | Qt::TextWordWrap, ShortenButtonText(text));
+    else
+        painter.drawText(target, static_cast<int>(m_textFormat), ShownText());
     painter.restore();
 }
 

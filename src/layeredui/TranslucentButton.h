@@ -31,6 +31,13 @@ public:
     void SetTextFont(float pixelSize);
     void SetTextColor(QColor color) { m_textBrush = color; }
     void SetTextAlignment(Qt::Alignment alignment) { m_textFormat = alignment; }
+    // A button that shows a path or file name shortens long texts around
+    // their last "." (ShortenButtonText). Any other button shows its text as
+    // it is, and cuts a text too wide for it at the end with "…", so that
+    // no number is ever cut in its middle. Off unless set.
+    void SetPathShortening(bool shorten) { m_bPathShortening = shorten; }
+    // The text as drawn at the button's present size and font.
+    QString ShownText() const;
     QFont TextFont() const { return m_pTextFont; }
     QColor TextColor() const { return m_textBrush; }
     Qt::Alignment TextAlignment() const { return m_textFormat; }
@@ -67,6 +74,7 @@ private:
     bool m_bChecked = false;
     bool m_bTracking = false;
     bool m_bCheckable = false;
+    bool m_bPathShortening = false;
     // The left button went down on us (press or the second press of a double
     // click): a release inside then completes a click.
     bool m_bButtonDown = false;

@@ -106,6 +106,7 @@ void CDemoTranslucentDlg::InitWidgets()
     PlaceButton(m_btnFolder, {{155, 0, 155, 155, 0}, {255, 412, 243, 28}});
     SetTextLook(m_btnFolder, Black);
     m_btnFolder.SetTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_btnFolder.SetPathShortening(true);
     m_btnFolder.SetText(QString::fromUtf8(kNoFolderPrompt));
     AddWidget(&m_btnFolder);
 
