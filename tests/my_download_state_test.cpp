@@ -1,10 +1,12 @@
 #include "run/MyDownloadState.h"
 
+#include <cstdio>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "run/DownloadSession.h"
+#include "run/SpeedMeter.h"
 #include "support/RecordingWindow.h"
 
 namespace {
@@ -100,7 +102,7 @@ TEST_P(SpeedAndPercent, block_report)
 INSTANTIATE_TEST_SUITE_P(my_download_state, SpeedAndPercent, testing::ValuesIn(kSpeedCases),
                          [](const testing::TestParamInfo<SpeedCase>& info) { return info.param.name; });
 
-TEST(my_download_state, second_block_within_the_same_tick_shows_nothing)
+TEST(my_download_state, the_line_is_refreshed_a_few_times_a_second_at_most)
 {
     Reporter r;
     g_downloadSession.totalBytes = 100 * MiB;
@@ -109,16 +111,61 @@ TEST(my_download_state, second_block_within_the_same_tick_shows_nothing)
     r.tick = 1000;
     r.state.OnProgress(0, MiB);
     const auto eventsAfterFirst = r.window.Events().size();
+    r.tick = 1000 + MyDownloadState::kRefreshMs - 1;
     r.state.OnProgress(0, MiB);
 
     EXPECT_EQ(r.window.Events().size(), eventsAfterFirst);
     EXPECT_EQ(r.window.Text(IDC_STATUS), "速度:1024KB/s,  1MB/100MB");
     EXPECT_EQ(g_downloadSession.bytesDone.load(), 2 * MiB);
 
-    // The clock moved on at the second block: the third one measures from it.
+    // Once the refresh time has passed the line shows everything since the
+    // start: 2.5 MiB in 1.5 s.
     r.tick = 1500;
     r.state.OnProgress(0, 512 * 1024);
-    EXPECT_EQ(r.window.Text(IDC_STATUS), "速度:1024KB/s,  2MB/100MB");
+    EXPECT_EQ(r.window.Text(IDC_STATUS), "速度:1.7MB/s,  2MB/100MB");
+}
+
+// A line giving 15 MB/s in bursts: 512 KiB blocks that arrive within one
+// millisecond of each other, then a pause. The reading is the line's speed,
+// not the speed of a block (which would read 500 MB/s).
+TEST(my_download_state, bursts_read_as_the_speed_of_the_line)
+{
+    Reporter r;
+    g_downloadSession.totalBytes = 1024 * MiB;
+    g_downloadSession.bytesToFetch = 1024 * MiB;
+    r.state.OnBegin(0, 0);
+    constexpr std::uint64_t kBlock = 512 * 1024;
+    constexpr double kLineBytesPerSecond = 15.0 * MiB;
+    std::uint64_t sent = 0;
+    for (int burst = 0; burst < 20; ++burst) {
+        // Every 200 ms the line delivers 3 MiB as six blocks, 1 ms apart.
+        for (int block = 0; block < 6; ++block) {
+            r.tick = static_cast<std::uint32_t>(200 * (burst + 1) + block);
+            r.state.OnProgress(0, kBlock);
+            sent += kBlock;
+        }
+        if (burst >= 10) {
+            const std::string status = r.window.Text(IDC_STATUS);
+            double shown = 0;
+            ASSERT_EQ(std::sscanf(status.c_str(), "速度:%lfMB/s", &shown), 1) << status;
+            EXPECT_NEAR(shown * MiB, kLineBytesPerSecond, 0.15 * kLineBytesPerSecond) << status;
+        }
+    }
+    EXPECT_EQ(g_downloadSession.bytesDone.load(), sent);
+}
+
+TEST(speed_meter, counts_the_bytes_of_the_last_two_seconds)
+{
+    SpeedMeter meter;
+    EXPECT_EQ(meter.BytesPerSecond(), 0.0);
+    meter.Reset(0xFFFFFC00u, 0); // the clock wraps during the run
+    meter.Sample(0xFFFFFC00u + 1000, 1000);
+    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), 1000.0);
+    // A fast second after a slow one; then the slow one leaves the window.
+    meter.Sample(0xFFFFFC00u + 2000, 11000);
+    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), 5500.0);
+    meter.Sample(0xFFFFFC00u + 3000, 21000);
+    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), 10000.0);
 }
 
 TEST(my_download_state, pause_request_holds_until_the_next_begin)

@@ -19,7 +19,8 @@ void MyDownloadState::OnBegin(std::uint64_t, std::uint64_t)
 {
     // A pause asked just before this transfer began still stops it.
     m_bStop = g_downloadSession.pause.Requested();
-    m_lastTick = m_tick();
+    m_meter.Reset(m_tick(), g_downloadSession.bytesDone);
+    m_lastShown.reset();
 }
 
 int MyDownloadState::ShouldStop()
@@ -35,16 +36,6 @@ void MyDownloadState::RequestStop()
 bool MyDownloadState::StopRequested() const
 {
     return m_bStop;
-}
-
-double MyDownloadState::BytesPerSecond(std::uint64_t blockSize)
-{
-    const std::uint32_t now = m_tick();
-    m_lastElapsed = now - m_lastTick; // unsigned: a wrap of the tick count cancels out
-    m_lastTick = now;
-    if (m_lastElapsed == 0)
-        return 0.0;
-    return static_cast<double>(blockSize) * 1000.0 / static_cast<double>(m_lastElapsed);
 }
 
 std::string MyDownloadState::SpeedText(int wholeKbps, double kbps)
@@ -64,11 +55,16 @@ void MyDownloadState::OnProgress(std::uint64_t, std::uint64_t blockSize)
     DownloadSession& session = g_downloadSession;
     const std::uint64_t done = session.bytesDone.fetch_add(blockSize) + blockSize;
 
-    const double kbps = BytesPerSecond(blockSize) / 1024.0;
-    // Blocks are at most 512 KiB, so even one millisecond stays far inside int.
-    const int whole = kbps < 2147483647.0 ? static_cast<int>(kbps) : 2147483647;
-    if (m_lastElapsed == 0 || whole == 0)
+    const std::uint32_t now = m_tick();
+    m_meter.Sample(now, done);
+    // The line is refreshed a few times a second at most.
+    if (m_lastShown && static_cast<std::uint32_t>(now - *m_lastShown) < kRefreshMs)
         return;
+    const double kbps = m_meter.BytesPerSecond() / 1024.0;
+    const int whole = kbps < 2147483647.0 ? static_cast<int>(kbps) : 2147483647;
+    if (whole == 0)
+        return;
+    m_lastShown = now;
     const std::string speed = SpeedText(whole, kbps);
 
     const std::uint64_t total = session.totalBytes;

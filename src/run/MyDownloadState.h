@@ -3,8 +3,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "run/SpeedMeter.h"
 #include "transfer/DownloadState.h"
 
 // A millisecond tick count from the monotonic clock, wrapping at 2^32.
@@ -13,9 +15,10 @@
 std::uint32_t MonotonicTickCount();
 
 // The download thread's progress reporter. For every block the transfer
-// writes it adds the block to DownloadSession::bytesDone, measures the speed
-// of that block alone, writes the status line ("速度:" speed ",  " sizes) into
-// the main window and moves the progress bar by whole percent. It also
+// writes it adds the block to DownloadSession::bytesDone and samples the
+// speed over the last two seconds (SpeedMeter); a few times a second at most
+// it writes the status line ("速度:" speed ",  " sizes) into the main window
+// and moves the progress bar by whole percent. It also
 // carries the pause request of the start button to the transfer layer.
 //
 // OnBegin, OnProgress and ShouldStop run on the download thread;
@@ -23,13 +26,15 @@ std::uint32_t MonotonicTickCount();
 class MyDownloadState final : public IDownloadState {
 public:
     using TickSource = std::function<std::uint32_t()>;
+    // The status line is written at most this often (milliseconds).
+    static constexpr std::uint32_t kRefreshMs = 250;
 
     // tick: the clock used for the speed; the monotonic one unless a test
     // gives its own.
     explicit MyDownloadState(TickSource tick = MonotonicTickCount);
 
     // Clears the stop request unless the session's pause is still asked, and
-    // starts the speed clock. Sizes are ignored.
+    // starts the speed meter over. Sizes are ignored.
     void OnBegin(std::uint64_t totalSize, std::uint64_t localSize) override;
     void OnProgress(std::uint64_t totalSize, std::uint64_t blockSize) override;
     // 1 while a pause is requested.
@@ -44,11 +49,9 @@ public:
     static std::string SpeedText(int wholeKbps, double kbps);
 
 private:
-    // Speed of the block in bytes per second; moves m_lastTick to now.
-    double BytesPerSecond(std::uint64_t blockSize);
 
     TickSource m_tick;
-    std::uint32_t m_lastTick = 0;
-    std::uint32_t m_lastElapsed = 0;
+    SpeedMeter m_meter;
+    std::optional<std::uint32_t> m_lastShown;
     std::atomic<bool> m_bStop{false};
 };
