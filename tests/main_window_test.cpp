@@ -488,6 +488,34 @@ void ScenarioCloseCancel(CDemoTranslucentDlg& w, MessageAnswerer& answers)
     Say("TRACE " + QString::fromStdString(StepTraceText()));
 }
 
+// The speed on the status line in bytes per second, or -1 when it shows none.
+double ShownSpeed(const QString& status)
+{
+    static const QRegularExpression speed(QStringLiteral("^速度:([0-9.]+)(KB|MB)/s,  "));
+    const auto match = speed.match(status);
+    if (!match.hasMatch())
+        return -1;
+    return match.captured(1).toDouble() * (match.captured(2) == "MB" ? 1048576.0 : 1024.0);
+}
+
+// The server sends 1 MiB/s; once the transfer has run for three seconds the
+// status line reads that speed, within a generous margin, every time it is
+// looked at.
+void ScenarioSteadySpeed(CDemoTranslucentDlg& w, MessageAnswerer&)
+{
+    StartAndWaitDownloading(w);
+    QTest::qWait(3000);
+    for (int look = 0; look < 6; ++look) {
+        const QString status = Text(w.m_btnStatus);
+        const double shown = ShownSpeed(status);
+        Say("SPEED " + status);
+        CHECK(shown > 0.75 * 1048576 && shown < 1.25 * 1048576);
+        if (look == 0)
+            SaveScreenshot(w, "window-downloading-steady-speed");
+        QTest::qWait(250);
+    }
+}
+
 void ScenarioPauseResume(CDemoTranslucentDlg& w, MessageAnswerer& answers)
 {
     StartAndWaitDownloading(w);
@@ -578,6 +606,7 @@ int RunScenario(int argc, char** argv, const QString& name)
         {"close-ok", ScenarioCloseOk},
         {"close-cancel", ScenarioCloseCancel},
         {"pause-resume", ScenarioPauseResume},
+        {"steady-speed", ScenarioSteadySpeed},
         {"returning-user", ScenarioReturningUser},
         {"folder-vanished", ScenarioFolderVanished},
     };
@@ -814,6 +843,17 @@ private slots:
         QCOMPARE(run.Trace(), QStringLiteral("SPRD"));
         QVERIFY(run.GameComplete());
         QVERIFY(!QFile::exists(run.GameFolder() + "data/big.pak.tmp"));
+    }
+
+    void statusLineShowsTheSpeedOfTheLine()
+    {
+        ChildRun run;
+        run.Run("steady-speed");
+        for (const QString& line : run.lines.filter(QRegularExpression("^SPEED "))) {
+            qInfo("%s", qPrintable(line));
+        }
+        QVERIFY2(run.Failures().isEmpty(), qPrintable(run.Failures().join('\n')));
+        QCOMPARE(run.exitCode, 0);
     }
 
     void returningUserDownloadStartsByItself()

@@ -118,11 +118,11 @@ TEST(my_download_state, the_line_is_refreshed_a_few_times_a_second_at_most)
     EXPECT_EQ(r.window.Text(IDC_STATUS), "速度:1024KB/s,  1MB/100MB");
     EXPECT_EQ(g_downloadSession.bytesDone.load(), 2 * MiB);
 
-    // Once the refresh time has passed the line shows everything since the
-    // start: 2.5 MiB in 1.5 s.
+    // Once the refresh time has passed the line shows what had fully come
+    // in before this moment: 2 MiB in 1.249 s.
     r.tick = 1500;
     r.state.OnProgress(0, 512 * 1024);
-    EXPECT_EQ(r.window.Text(IDC_STATUS), "速度:1.7MB/s,  2MB/100MB");
+    EXPECT_EQ(r.window.Text(IDC_STATUS), "速度:1.6MB/s,  2MB/100MB");
 }
 
 // A line giving 15 MB/s in bursts: 512 KiB blocks that arrive within one
@@ -154,18 +154,48 @@ TEST(my_download_state, bursts_read_as_the_speed_of_the_line)
     EXPECT_EQ(g_downloadSession.bytesDone.load(), sent);
 }
 
-TEST(speed_meter, counts_the_bytes_of_the_last_two_seconds)
+// A table of readings as samples come in, on a clock that wraps during the
+// run: each reading covers the last two seconds whose bytes are all in.
+TEST(speed_meter, reads_the_last_two_whole_seconds)
 {
+    const std::uint32_t start = 0xFFFFFC00u;
     SpeedMeter meter;
     EXPECT_EQ(meter.BytesPerSecond(), 0.0);
-    meter.Reset(0xFFFFFC00u, 0); // the clock wraps during the run
-    meter.Sample(0xFFFFFC00u + 1000, 1000);
-    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), 1000.0);
-    // A fast second after a slow one; then the slow one leaves the window.
-    meter.Sample(0xFFFFFC00u + 2000, 11000);
-    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), 5500.0);
-    meter.Sample(0xFFFFFC00u + 3000, 21000);
-    EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), 10000.0);
+    meter.Reset(start, 0);
+    struct Step {
+        std::uint32_t at;
+        std::uint64_t bytes;
+        double reads;
+    };
+    const Step steps[] = {
+        {1000, 1000, 1000.0},   // the first sample after the start reads alone
+        {2000, 11000, 1000.0},  // the newest moment is left out
+        {2000, 12000, 1000.0},  // another block of the same moment
+        {3000, 21000, 6000.0},  // 12000 over the first two seconds
+        {4000, 31000, 10000.0}, // the slow first second has left the window
+    };
+    for (const Step& step : steps) {
+        meter.Sample(start + step.at, step.bytes);
+        EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), step.reads) << "at " << step.at;
+    }
+}
+
+// nginx paces a limited transfer in bursts: two 512 KiB blocks at the same
+// moment once a second. Every reading is the line's 1 MiB/s, wherever in a
+// burst it is taken.
+TEST(speed_meter, paced_bursts_read_as_the_paced_rate)
+{
+    SpeedMeter meter;
+    meter.Reset(0, 0);
+    std::uint64_t bytes = 0;
+    for (std::uint32_t second = 1; second <= 8; ++second) {
+        for (int block = 0; block < 2; ++block) {
+            bytes += 512 * 1024;
+            meter.Sample(second * 1000 + 10, bytes);
+            if (second >= 4)
+                EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), 1048576.0) << second << "." << block;
+        }
+    }
 }
 
 TEST(my_download_state, pause_request_holds_until_the_next_begin)
