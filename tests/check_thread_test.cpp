@@ -621,13 +621,15 @@ public:
 
     std::string Served(const std::string& relative) const { return (server.DocumentRoot() / relative).string(); }
 
-    // Signs a served list as an operator does: LIST.minisig beside it.
+    // Signs a served list: LIST.minisig beside it.
     void Sign(const std::string& list, const StockKeyPair& key, const std::string& trustedComment) const
     {
-        const std::string path = Served("lists/" + list);
-        ASSERT_EQ(RunShell("minisign -S -s " + ShellQuote(key.secretKeyPath) + " -m " + ShellQuote(path) + " -x " +
-                           ShellQuote(path + ".minisig") + " -t " + ShellQuote(trustedComment) + " </dev/null"),
-                  0);
+        ASSERT_NE(StockSign(key, Served("lists/" + list), trustedComment), "");
+    }
+    void SignBoth(const StockKeyPair& key, const std::string& trustedComment) const
+    {
+        Sign("update.txt", key, trustedComment);
+        Sign("setup.txt", key, trustedComment);
     }
 
     // A release of two files, the installer among them, both lists signed
@@ -635,8 +637,7 @@ public:
     void PublishSigned(std::uint64_t sequence)
     {
         Publish({{"setup.exe", "installer"}, {"data\\a.pak", std::string(3000, 'a')}});
-        Sign("update.txt", trusted, "timestamp:1765000000 file:update.txt seq:" + std::to_string(sequence));
-        Sign("setup.txt", trusted, "timestamp:1765000000 file:setup.txt seq:" + std::to_string(sequence));
+        SignBoth(trusted, "timestamp:1765000000 seq:" + std::to_string(sequence));
     }
 
     std::string PublishedDigest() const
@@ -727,10 +728,7 @@ TEST_F(SignedCheckRun, lists_whose_signatures_do_not_hold_are_refused_with_nothi
          },
          SignatureRefusal::NotMatching},
         {"signed_with_another_key",
-         [](SignedCheckRun& t) {
-             t.Sign("update.txt", t.other, "seq:10");
-             t.Sign("setup.txt", t.other, "seq:10");
-         },
+         [](SignedCheckRun& t) { t.SignBoth(t.other, "seq:10"); },
          SignatureRefusal::OtherKey},
         {"signature_not_on_the_server",
          [](SignedCheckRun& t) { fs::remove(t.Served("lists/update.txt.minisig")); },
@@ -745,10 +743,7 @@ TEST_F(SignedCheckRun, lists_whose_signatures_do_not_hold_are_refused_with_nothi
          [](SignedCheckRun& t) { t.server.Put("lists/update.txt.minisig", "not a signature\n"); },
          SignatureRefusal::Malformed},
         {"trusted_comment_without_seq",
-         [](SignedCheckRun& t) {
-             t.Sign("update.txt", t.trusted, "timestamp:1765000000");
-             t.Sign("setup.txt", t.trusted, "timestamp:1765000000");
-         },
+         [](SignedCheckRun& t) { t.SignBoth(t.trusted, "timestamp:1765000000"); },
          SignatureRefusal::NoSequence},
         {"update_and_setup_with_different_seq",
          [](SignedCheckRun& t) { t.Sign("setup.txt", t.trusted, "seq:11"); },
