@@ -82,6 +82,14 @@ private:
     LocalConfig m_config;
 };
 
+// A check run that talks to a PrintingWindow, for runs that end the process.
+void CheckInPrintingWindow(const LocalConfig& config)
+{
+    PrintingWindow printing(config);
+    g_downloadSession.mainWindow = &printing;
+    CheckThreadProc();
+}
+
 struct ServedFile {
     std::string name; // as listed, '\' between folders
     std::string content;
@@ -514,13 +522,8 @@ TEST_F(CheckRun, unreachable_list_hides_the_window_reports_c_and_ends)
     const std::string dead = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/update.txt";
     LocalConfig config = window.config;
     config.m_strUpdate = dead;
-    EXPECT_EXIT(
-        {
-            PrintingWindow printing(config);
-            g_downloadSession.mainWindow = &printing;
-            CheckThreadProc();
-        },
-        ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 读取配置文件失败");
+    EXPECT_EXIT(CheckInPrintingWindow(config), ::testing::ExitedWithCode(0),
+                "HIDE\nMESSAGE none 读取配置文件失败");
 
     const auto reports = Reports();
     ASSERT_EQ(reports.size(), 1u);
@@ -539,13 +542,8 @@ TEST_F(CheckRun, maintenance_status_ends_with_its_message_and_keeps_the_list)
     server.Put("lists/update.txt", "0\nv9\n" + FileBase() + "\n");
     server.Put("lists/setup.txt", "setup.exe\n");
     LocalConfig config = window.config;
-    EXPECT_EXIT(
-        {
-            PrintingWindow printing(config);
-            g_downloadSession.mainWindow = &printing;
-            CheckThreadProc();
-        },
-        ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 服务器维护，暂时无可用更新!\n请稍后重新下载!");
+    EXPECT_EXIT(CheckInPrintingWindow(config), ::testing::ExitedWithCode(0),
+                "HIDE\nMESSAGE none 服务器维护，暂时无可用更新!\n请稍后重新下载!");
 
     const auto reports = Reports();
     ASSERT_EQ(reports.size(), 1u);
@@ -577,13 +575,8 @@ TEST_F(CheckRun, list_naming_a_file_outside_the_folder_is_refused_with_nothing_w
         server.Put("lists/update.txt", c.update);
         server.Put("lists/setup.txt", c.setup);
         LocalConfig config = window.config;
-        EXPECT_EXIT(
-            {
-                PrintingWindow printing(config);
-                g_downloadSession.mainWindow = &printing;
-                CheckThreadProc();
-            },
-            ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 读取配置文件失败!\n" + c.shown)
+        EXPECT_EXIT(CheckInPrintingWindow(config), ::testing::ExitedWithCode(0),
+                    "HIDE\nMESSAGE none 读取配置文件失败!\n" + c.shown)
             << c.name;
         EXPECT_TRUE(fs::is_empty(folder.Path())) << c.name;
     }
@@ -795,13 +788,8 @@ TEST_F(SignedCheckRun, refused_signature_hides_the_window_and_says_why)
     PublishSigned(10);
     FlipByte(Served("lists/update.txt"), 4);
     LocalConfig config = window.config;
-    EXPECT_EXIT(
-        {
-            PrintingWindow printing(config);
-            g_downloadSession.mainWindow = &printing;
-            CheckThreadProc();
-        },
-        ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 读取配置文件失败!\n更新列表的签名无效");
+    EXPECT_EXIT(CheckInPrintingWindow(config), ::testing::ExitedWithCode(0),
+                "HIDE\nMESSAGE none 读取配置文件失败!\n更新列表的签名无效");
     EXPECT_EQ(Fields(Reports().at(0)).at(2).back(), 'C');
 }
 
