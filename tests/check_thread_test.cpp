@@ -4,18 +4,25 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "run/DownloadSession.h"
+#include "app/SignedSequenceStore.h"
 #include "planning/Md5.h"
+#include "planning/Minisign.h"
 #include "platform/Drives.h"
 #include "platform/FolderStore.h"
 #include "platform/WorkerThread.h"
 #include "support/FaultServer.h"
+#include "support/MinisignTool.h"
 #include "support/NginxServer.h"
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
@@ -75,6 +82,14 @@ private:
     LocalConfig m_config;
 };
 
+// A check run that talks to a PrintingWindow, for runs that end the process.
+void CheckInPrintingWindow(const LocalConfig& config)
+{
+    PrintingWindow printing(config);
+    g_downloadSession.mainWindow = &printing;
+    CheckThreadProc();
+}
+
 struct ServedFile {
     std::string name; // as listed, '\' between folders
     std::string content;
@@ -87,7 +102,7 @@ protected:
         g_downloadSession.ResetForTest();
         g_downloadSession.mainWindow = &window;
         g_downloadSession.progressBar = &bar;
-        g_downloadSession.environment = RunEnvironment{&store, &drives};
+        g_downloadSession.environment = RunEnvironment{&store, &drives, &sequences};
         window.config.m_strUpdate = server.BaseUrl() + "lists/update.txt";
         window.config.m_strSetup = server.BaseUrl() + "lists/setup.txt";
         window.config.m_strRegKey = RegKey;
@@ -139,6 +154,7 @@ protected:
     RecordingProgressBar bar;
     MemoryFolderStore store;
     ScriptedDrives drives;
+    MemorySignedSequenceStore sequences;
 
 private:
     std::string m_sysrepLog;
@@ -506,13 +522,8 @@ TEST_F(CheckRun, unreachable_list_hides_the_window_reports_c_and_ends)
     const std::string dead = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/update.txt";
     LocalConfig config = window.config;
     config.m_strUpdate = dead;
-    EXPECT_EXIT(
-        {
-            PrintingWindow printing(config);
-            g_downloadSession.mainWindow = &printing;
-            CheckThreadProc();
-        },
-        ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 读取配置文件失败");
+    EXPECT_EXIT(CheckInPrintingWindow(config), ::testing::ExitedWithCode(0),
+                "HIDE\nMESSAGE none 读取配置文件失败");
 
     const auto reports = Reports();
     ASSERT_EQ(reports.size(), 1u);
@@ -531,13 +542,8 @@ TEST_F(CheckRun, maintenance_status_ends_with_its_message_and_keeps_the_list)
     server.Put("lists/update.txt", "0\nv9\n" + FileBase() + "\n");
     server.Put("lists/setup.txt", "setup.exe\n");
     LocalConfig config = window.config;
-    EXPECT_EXIT(
-        {
-            PrintingWindow printing(config);
-            g_downloadSession.mainWindow = &printing;
-            CheckThreadProc();
-        },
-        ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 服务器维护，暂时无可用更新!\n请稍后重新下载!");
+    EXPECT_EXIT(CheckInPrintingWindow(config), ::testing::ExitedWithCode(0),
+                "HIDE\nMESSAGE none 服务器维护，暂时无可用更新!\n请稍后重新下载!");
 
     const auto reports = Reports();
     ASSERT_EQ(reports.size(), 1u);
@@ -569,13 +575,8 @@ TEST_F(CheckRun, list_naming_a_file_outside_the_folder_is_refused_with_nothing_w
         server.Put("lists/update.txt", c.update);
         server.Put("lists/setup.txt", c.setup);
         LocalConfig config = window.config;
-        EXPECT_EXIT(
-            {
-                PrintingWindow printing(config);
-                g_downloadSession.mainWindow = &printing;
-                CheckThreadProc();
-            },
-            ::testing::ExitedWithCode(0), "HIDE\nMESSAGE none 读取配置文件失败!\n" + c.shown)
+        EXPECT_EXIT(CheckInPrintingWindow(config), ::testing::ExitedWithCode(0),
+                    "HIDE\nMESSAGE none 读取配置文件失败!\n" + c.shown)
             << c.name;
         EXPECT_TRUE(fs::is_empty(folder.Path())) << c.name;
     }
@@ -584,4 +585,225 @@ TEST_F(CheckRun, list_naming_a_file_outside_the_folder_is_refused_with_nothing_w
     ASSERT_EQ(reports.size(), 4u);
     for (const std::string& report : reports)
         EXPECT_EQ(Fields(report).at(2).back(), 'C');
+}
+
+namespace {
+
+// Releases signed with the stock minisign tool, checked with the key in the
+// configuration.
+class SignedCheckRun : public CheckRun {
+protected:
+    void SetUp() override
+    {
+        CheckRun::SetUp();
+        if (!HaveMinisign())
+            GTEST_SKIP() << kMinisignMissing;
+        trusted = MakeStockKeyPair(keys, "trusted");
+        other = MakeStockKeyPair(keys, "other");
+        ASSERT_FALSE(trusted.publicKeyLine.empty());
+        ASSERT_FALSE(other.publicKeyLine.empty());
+        window.config.m_strPubkey = trusted.publicKeyLine;
+        trustedKeyId = KeyIdText(ParsePublicKey(trusted.publicKeyLine)->keyId);
+    }
+
+public:
+    // For the rows of the tables below.
+    using CheckRun::sequences;
+    using CheckRun::server;
+    using CheckRun::window;
+
+    std::string Served(const std::string& relative) const { return (server.DocumentRoot() / relative).string(); }
+
+    // Signs a served list: LIST.minisig beside it.
+    void Sign(const std::string& list, const StockKeyPair& key, const std::string& trustedComment) const
+    {
+        ASSERT_NE(StockSign(key, Served("lists/" + list), trustedComment), "");
+    }
+    void SignBoth(const StockKeyPair& key, const std::string& trustedComment) const
+    {
+        Sign("update.txt", key, trustedComment);
+        Sign("setup.txt", key, trustedComment);
+    }
+
+    // A release of two files, the installer among them, both lists signed
+    // with seq:N.
+    void PublishSigned(std::uint64_t sequence)
+    {
+        Publish({{"setup.exe", "installer"}, {"data\\a.pak", std::string(3000, 'a')}});
+        SignBoth(trusted, "timestamp:1765000000 seq:" + std::to_string(sequence));
+    }
+
+    std::string PublishedDigest() const
+    {
+        return SignedListsDigest(ReadFileText(Served("lists/update.txt")), ReadFileText(Served("lists/setup.txt")));
+    }
+
+    TempDir keys;
+    StockKeyPair trusted;
+    StockKeyPair other;
+    std::string trustedKeyId;
+};
+
+// Replaces the idx-th byte of a served file with another one.
+void FlipByte(const std::string& path, std::size_t idx)
+{
+    std::string text = ReadFileText(path);
+    ASSERT_LT(idx, text.size());
+    // Stays a base64 digit in a signature line, and stays printable in a list.
+    text[idx] = text[idx] == 'A' ? 'B' : 'A';
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// The offset of the byte at column in the line-th line (0-based) of text.
+std::size_t OffsetIn(const std::string& text, int line, std::size_t column)
+{
+    std::size_t at = 0;
+    for (int i = 0; i < line; ++i)
+        at = text.find('\n', at) + 1;
+    return at + column;
+}
+
+} // namespace
+
+TEST_F(SignedCheckRun, signed_release_is_read_recorded_and_taken_again_and_when_newer)
+{
+    PublishSigned(10);
+
+    CheckResult result = RunCheck();
+
+    EXPECT_EQ(result.outcome, CheckOutcome::Ready);
+    ASSERT_NE(g_downloadSession.Plan(), nullptr);
+    EXPECT_EQ(g_downloadSession.fileCount.load(), 2);
+    ASSERT_EQ(sequences.releases.count(trustedKeyId), 1u);
+    EXPECT_EQ(sequences.releases[trustedKeyId], (AcceptedRelease{10, PublishedDigest()}));
+    const auto requested = server.RequestedPaths();
+    EXPECT_EQ(std::count(requested.begin(), requested.end(), "/lists/update.txt.minisig"), 1);
+    EXPECT_EQ(std::count(requested.begin(), requested.end(), "/lists/setup.txt.minisig"), 1);
+
+    // The same release fetched again is no replay to refuse.
+    EXPECT_EQ(RunCheck().outcome, CheckOutcome::Ready);
+
+    PublishSigned(11);
+    EXPECT_EQ(RunCheck().outcome, CheckOutcome::Ready);
+    EXPECT_EQ(sequences.releases[trustedKeyId], (AcceptedRelease{11, PublishedDigest()}));
+}
+
+// Each way a signed release can fail to hold refuses the lists before a line
+// of them is read: no file is asked for, nothing is made in the folder, the
+// record of accepted releases is left as it was.
+TEST_F(SignedCheckRun, lists_whose_signatures_do_not_hold_are_refused_with_nothing_fetched_or_written)
+{
+    const AcceptedRelease earlier{9, std::string(64, '0')};
+    struct Case {
+        const char* name;
+        std::function<void(SignedCheckRun&)> tamper;
+        SignatureRefusal expected;
+        std::optional<AcceptedRelease> recorded = std::nullopt; // before the run
+    };
+    const Case cases[] = {
+        {"flipped_byte_in_a_list",
+         [](SignedCheckRun& t) { FlipByte(t.Served("lists/update.txt"), 4); },
+         SignatureRefusal::NotMatching},
+        {"flipped_byte_in_a_signature",
+         [](SignedCheckRun& t) {
+             const std::string path = t.Served("lists/setup.txt.minisig");
+             FlipByte(path, OffsetIn(ReadFileText(path), 1, 60));
+         },
+         SignatureRefusal::NotMatching},
+        {"raised_seq_in_the_trusted_comment",
+         [](SignedCheckRun& t) {
+             const std::string path = t.Served("lists/update.txt.minisig");
+             std::string text = ReadFileText(path);
+             const auto at = text.find("seq:10");
+             ASSERT_NE(at, std::string::npos);
+             text.replace(at, 6, "seq:99");
+             std::ofstream(path, std::ios::trunc) << text;
+         },
+         SignatureRefusal::NotMatching},
+        {"signed_with_another_key",
+         [](SignedCheckRun& t) { t.SignBoth(t.other, "seq:10"); },
+         SignatureRefusal::OtherKey},
+        {"signature_not_on_the_server",
+         [](SignedCheckRun& t) { fs::remove(t.Served("lists/update.txt.minisig")); },
+         SignatureRefusal::Missing},
+        {"oversized_signature",
+         [](SignedCheckRun& t) {
+             t.server.Put("lists/setup.txt.minisig", ReadFileText(t.Served("lists/setup.txt.minisig")) +
+                                                         std::string(kMinisigMaxBytes, '\n'));
+         },
+         SignatureRefusal::TooLarge},
+        {"signature_that_is_no_minisig",
+         [](SignedCheckRun& t) { t.server.Put("lists/update.txt.minisig", "not a signature\n"); },
+         SignatureRefusal::Malformed},
+        {"trusted_comment_without_seq",
+         [](SignedCheckRun& t) { t.SignBoth(t.trusted, "timestamp:1765000000"); },
+         SignatureRefusal::NoSequence},
+        {"update_and_setup_with_different_seq",
+         [](SignedCheckRun& t) { t.Sign("setup.txt", t.trusted, "seq:11"); },
+         SignatureRefusal::SequenceMismatch},
+        {"lower_seq_than_accepted_before", [](SignedCheckRun&) {}, SignatureRefusal::Rollback,
+         AcceptedRelease{11, std::string(64, '0')}},
+        {"same_seq_as_accepted_before_with_other_lists", [](SignedCheckRun&) {},
+         SignatureRefusal::SameSequenceOtherLists, AcceptedRelease{10, std::string(64, '0')}},
+        {"record_of_accepted_releases_damaged", [](SignedCheckRun& t) { t.sequences.damaged = true; },
+         SignatureRefusal::StoreDamaged, earlier},
+        {"public_key_in_the_configuration_that_is_no_key",
+         [](SignedCheckRun& t) { t.window.config.m_strPubkey = "RWnot a key"; },
+         SignatureRefusal::BadPublicKey},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PublishSigned(10);
+        window.config.m_strPubkey = trusted.publicKeyLine;
+        sequences.damaged = false;
+        sequences.releases.clear();
+        if (c.recorded)
+            sequences.releases[trustedKeyId] = *c.recorded;
+        const auto recordedBefore = sequences.releases;
+        c.tamper(*this);
+        const std::size_t requestsBefore = server.RequestedPaths().size();
+
+        const CheckResult result = RunCheck();
+
+        EXPECT_EQ(result.outcome, CheckOutcome::SignatureRefused);
+        EXPECT_EQ(result.signature, c.expected);
+        EXPECT_EQ(g_downloadSession.Plan(), nullptr);
+        EXPECT_EQ(g_downloadSession.InstallerListedDigest(), std::nullopt);
+        EXPECT_TRUE(fs::is_empty(folder.Path()));
+        EXPECT_EQ(sequences.releases, recordedBefore);
+        const auto requested = server.RequestedPaths();
+        for (std::size_t i = requestsBefore; i < requested.size(); ++i) {
+            EXPECT_THAT(requested[i], ::testing::AnyOf("/lists/update.txt", "/lists/setup.txt",
+                                                       "/lists/update.txt.minisig", "/lists/setup.txt.minisig"));
+        }
+        if (c.expected == SignatureRefusal::BadPublicKey) {
+            EXPECT_EQ(requested.size(), requestsBefore) << "a key that is no key fetches nothing";
+        }
+    }
+}
+
+// The window shows why, and the run ends as with any list it cannot use.
+TEST_F(SignedCheckRun, refused_signature_hides_the_window_and_says_why)
+{
+    PublishSigned(10);
+    FlipByte(Served("lists/update.txt"), 4);
+    LocalConfig config = window.config;
+    EXPECT_EXIT(CheckInPrintingWindow(config), ::testing::ExitedWithCode(0),
+                "HIDE\nMESSAGE none 读取配置文件失败!\n更新列表的签名无效");
+    EXPECT_EQ(Fields(Reports().at(0)).at(2).back(), 'C');
+}
+
+// The launch compares the installer it starts with the digest listed for
+// it; an installer that is no listed file has none.
+TEST_F(CheckRun, installer_listed_digest_is_kept_for_the_launch)
+{
+    Publish({{"setup.exe", "installer"}, {"a.bin", "a"}});
+    EXPECT_EQ(RunCheck().outcome, CheckOutcome::Ready);
+    const auto listed = g_downloadSession.InstallerListedDigest();
+    ASSERT_TRUE(listed.has_value());
+    EXPECT_EQ(std::string(listed->data(), listed->size()), Md5Of("installer"));
+
+    Publish({{"a.bin", "a"}}, "tools\\install.sh");
+    EXPECT_EQ(RunCheck().outcome, CheckOutcome::Ready);
+    EXPECT_EQ(g_downloadSession.InstallerListedDigest(), std::nullopt);
 }

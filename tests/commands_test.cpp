@@ -1,7 +1,11 @@
 #include "run/Commands.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -101,6 +105,73 @@ TEST_F(Commands, installer_that_is_missing_is_named_and_the_folder_stays_remembe
     EXPECT_EQ(store.values["folder"], folder.Folder());
     EXPECT_FALSE(window.MainWindowHidden());
     EXPECT_EQ(Marks(), "");
+}
+
+// The installer is checked against its listed digest on the descriptor it
+// is started from: one that changed after the check is not run.
+TEST_F(Commands, installer_that_is_not_the_listed_bytes_is_not_run)
+{
+    const std::string marker = folder.Folder() + "ran";
+    const std::string listed = "#!/bin/sh\necho listed > " + marker + "\n";
+    struct Case {
+        const char* name;
+        std::string onDisk;
+    };
+    const Case cases[] = {
+        {"swapped_for_another_program", "#!/bin/sh\necho swapped > " + marker + "\n"},
+        {"cut_short", listed.substr(0, 10)},
+        {"empty", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingWindow shown;
+        shown.config.m_strRegKey = "folder";
+        g_downloadSession.mainWindow = &shown;
+        store.values["folder"] = folder.Folder();
+        g_downloadSession.SetDownloadFolder(folder.Folder());
+        g_downloadSession.installerReady = 1;
+        g_downloadSession.SetInstallerPath(folder.Folder() + "setup.sh");
+        const std::string digest = Md5Of(listed);
+        std::array<char, 32> md5{};
+        std::copy(digest.begin(), digest.end(), md5.begin());
+        g_downloadSession.SetInstallerListedDigest(md5);
+        folder.Write("setup.sh", c.onDisk);
+
+        OnStartButton();
+
+        g_downloadSession.mainWindow = &window;
+        ASSERT_EQ(shown.Messages().size(), 1u);
+        EXPECT_EQ(shown.Messages()[0].text,
+                  "安装程序启动失败!\n" + folder.Folder() + "setup.sh\n安装程序与更新列表中的校验值不符");
+        EXPECT_FALSE(shown.MainWindowHidden());
+        EXPECT_EQ(store.values["folder"], folder.Folder());
+        EXPECT_EQ(Marks(), "");
+        // Had it started, the run would have ended this process.
+    }
+}
+
+// The listed digest in capitals (as some lists have it) names the same
+// bytes: the installer starts and the run ends.
+TEST_F(Commands, installer_matching_its_listed_digest_in_any_case_is_run)
+{
+    const std::string marker = folder.Folder() + "ran";
+    const std::string program = "#!/bin/sh\necho ran > " + marker + ".part && mv " + marker + ".part " + marker + "\n";
+    folder.Write("setup.sh", program);
+    std::string digest = Md5Of(program);
+    std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::toupper(c); });
+    std::array<char, 32> md5{};
+    std::copy(digest.begin(), digest.end(), md5.begin());
+    g_downloadSession.SetDownloadFolder(folder.Folder());
+    g_downloadSession.installerReady = 1;
+    g_downloadSession.SetInstallerPath(folder.Folder() + "setup.sh");
+    g_downloadSession.SetInstallerListedDigest(md5);
+
+    EXPECT_EXIT(OnStartButton(), ::testing::ExitedWithCode(0), "");
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!std::filesystem::exists(marker) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ReadFileText(marker), "ran\n");
 }
 
 TEST_F(Commands, cancelled_close_changes_nothing)

@@ -19,9 +19,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/SignedSequenceStore.h"
 #include "planning/Md5.h"
+#include "planning/Minisign.h"
 #include "platform/FileFolderStore.h"
 #include "support/FaultServer.h"
+#include "support/MinisignTool.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
 #include "support/TestData.h"
@@ -85,11 +88,12 @@ protected:
     std::string ChosenFolder() const { return root.Path().string() + "/chosen/"; }
     FileFolderStore Store() const { return FileFolderStore(Home() + "/.config/Vonmark/Halvane.conf"); }
 
-    void WriteConfig(const std::string& updateUrl, const std::string& setupUrl)
+    void WriteConfig(const std::string& updateUrl, const std::string& setupUrl, const std::string& pubkey = "")
     {
         std::ofstream(RunDir() + "/config.ini", std::ios::trunc)
             << "[settings]\nmutex=ZorvathTest\nupdate=" << updateUrl << "\nsetup=" << setupUrl
-            << "\nreg_key=" << kRegKey << "\ndir=Game\n";
+            << "\nreg_key=" << kRegKey << "\ndir=Game\n"
+            << (pubkey.empty() ? "" : "pubkey=" + pubkey + "\n");
     }
 
     // Lists the files (status line given) with the installer; the files are
@@ -489,6 +493,96 @@ TEST_F(ConsoleClient, installer_that_cannot_be_started_keeps_the_remembered_fold
     EXPECT_NE(result.err.find("安装程序启动失败!\n" + ChosenFolder() + "setup.bin\n"), std::string::npos)
         << result.err;
     EXPECT_EQ(Store().Read(kRegKey), ChosenFolder());
+}
+
+// An operator's release signed with the stock minisign tool and a
+// config.ini that names the public key.
+class SignedConsoleClient : public ConsoleClient {
+protected:
+    void SetUp() override
+    {
+        if (!HaveMinisign())
+            GTEST_SKIP() << kMinisignMissing;
+        key = MakeStockKeyPair(root, "release");
+        ASSERT_FALSE(key.publicKeyLine.empty());
+        WriteConfig(nginx.BaseUrl() + "lists/update.txt", nginx.BaseUrl() + "lists/setup.txt", key.publicKeyLine);
+    }
+
+public:
+    // For the rows of the table below.
+    using ConsoleClient::nginx;
+
+    void SignLists(std::uint64_t sequence)
+    {
+        for (const char* list : {"update.txt", "setup.txt"}) {
+            const std::string path = (nginx.DocumentRoot() / "lists" / list).string();
+            ASSERT_NE(StockSign(key, path, "seq:" + std::to_string(sequence)), "");
+        }
+    }
+
+    FileSignedSequenceStore Releases() const { return FileSignedSequenceStore(Home() + "/.config/Vonmark/Halvane.releases"); }
+    std::string KeyId() const { return KeyIdText(ParsePublicKey(key.publicKeyLine)->keyId); }
+
+    StockKeyPair key;
+};
+
+TEST_F(SignedConsoleClient, signed_release_downloads_every_file_and_is_remembered)
+{
+    const std::vector<ServedFile> files{{"pack\\a.bin", RandomBytes(300000, 5)}, {"setup.sh", "#!/bin/sh\n"}};
+    Publish(files, "setup.sh");
+    SignLists(1765000000);
+
+    const CliResult result = Run({"--folder", ChosenFolder()});
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "pack/a.bin"), files[0].content);
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "setup.sh"), files[1].content);
+    AcceptedRelease recorded;
+    ASSERT_EQ(Releases().Read(KeyId(), recorded), SequenceStoreRead::Found);
+    EXPECT_EQ(recorded.sequence, 1765000000u);
+}
+
+// Lists whose signatures do not hold end the client as a list it cannot
+// read does: status 1, the reason on standard error, no file asked for and
+// nothing made in the folder.
+TEST_F(SignedConsoleClient, refused_signatures_end_with_status_1_and_nothing_fetched_or_written)
+{
+    struct Case {
+        const char* name;
+        std::function<void(SignedConsoleClient&)> tamper;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"list_altered_after_signing",
+         [](SignedConsoleClient& t) {
+             t.nginx.Put("lists/setup.txt", "evil.sh\n");
+         },
+         "读取配置文件失败!\n更新列表的签名无效\n"},
+        {"signature_missing",
+         [](SignedConsoleClient& t) { fs::remove(t.nginx.DocumentRoot() / "lists/update.txt.minisig"); },
+         "读取配置文件失败!\n无法获取更新列表的签名\n"},
+        {"older_than_the_release_accepted_before",
+         [](SignedConsoleClient& t) { ASSERT_TRUE(t.Releases().Write(t.KeyId(), {20, std::string(64, '0')})); },
+         "读取配置文件失败!\n更新列表比之前使用的版本旧\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(ChosenFolder());
+        fs::remove(Home() + "/.config/Vonmark/Halvane.releases");
+        Publish({{"a.bin", "a"}}, "a.bin");
+        SignLists(10);
+        c.tamper(*this);
+        const std::size_t requestsBefore = nginx.RequestedPaths().size();
+
+        const CliResult result = Run({"--folder", ChosenFolder()});
+
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_TRUE(fs::is_empty(ChosenFolder()));
+        const auto requested = nginx.RequestedPaths();
+        for (std::size_t i = requestsBefore; i < requested.size(); ++i)
+            EXPECT_EQ(requested[i].rfind("/lists/", 0), 0u) << requested[i];
+    }
 }
 
 TEST(console_client_usage, help_and_version_end_at_once)

@@ -49,3 +49,34 @@ TEST(url_to_file, failures_leave_no_file_behind)
     // A folder that cannot take the list is not the network's fault.
     EXPECT_EQ(UrlToFile(server.BaseUrl() + "ok.txt", dir.Folder() + "no/such/folder/x.txt"), ListFetch::CannotWrite);
 }
+
+// The byte cap of a fetch into memory: a body of exactly the cap is kept
+// whole, one byte more is refused and nothing is handed back.
+TEST(url_to_memory, keeps_a_body_up_to_the_cap_and_refuses_a_longer_one)
+{
+    NginxServer server;
+    constexpr std::size_t cap = 4096;
+    struct Case {
+        const char* name;
+        std::size_t size;
+        ListFetch expected;
+    };
+    const Case cases[] = {
+        {"empty", 0, ListFetch::Fetched},
+        {"exactly_the_cap", cap, ListFetch::Fetched},
+        {"one_byte_over", cap + 1, ListFetch::TooLarge},
+        {"far_over", 1 << 20, ListFetch::TooLarge},
+    };
+    for (const Case& c : cases) {
+        std::string served(c.size, 's');
+        for (std::size_t i = 0; i < served.size(); i += 61)
+            served[i] = static_cast<char>('a' + i % 26);
+        server.Put(std::string(c.name) + ".minisig", served);
+        std::string body = "left from before";
+        EXPECT_EQ(UrlToMemory(server.BaseUrl() + c.name + ".minisig?t=1", cap, body), c.expected) << c.name;
+        EXPECT_EQ(body, c.expected == ListFetch::Fetched ? served : std::string()) << c.name;
+    }
+    std::string body = "left from before";
+    EXPECT_EQ(UrlToMemory(server.BaseUrl() + "missing.minisig", cap, body), ListFetch::NetworkFailed);
+    EXPECT_EQ(body, "");
+}

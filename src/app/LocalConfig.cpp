@@ -24,6 +24,7 @@ LocalConfig ReadLocalConfig(const std::string& iniPath)
     config.m_strAd = Setting(iniPath, "ad");
     config.m_strRegKey = Setting(iniPath, "reg_key");
     config.m_strDir = Setting(iniPath, "dir");
+    config.m_strPubkey = Setting(iniPath, "pubkey");
     return config;
 }
 

@@ -20,10 +20,13 @@ struct LocalConfig {
     std::string m_strAd;
     std::string m_strRegKey;
     std::string m_strDir;
+    // The base64 line of the operator's minisign.pub; "" (the key absent):
+    // the lists are taken unsigned.
+    std::string m_strPubkey;
 };
 
-// Reads the seven keys "update", "setup", "guanwang", "zhuce", "ad",
-// "reg_key", "dir" from the ini file (default "./config.ini").
+// Reads the eight keys "update", "setup", "guanwang", "zhuce", "ad",
+// "reg_key", "dir", "pubkey" from the ini file (default "./config.ini").
 LocalConfig ReadLocalConfig(const std::string& iniPath = "./config.ini");
 
 // The remembered download folder, or "" when absent, empty or unreadable.

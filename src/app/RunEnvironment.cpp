@@ -1,5 +1,6 @@
 #include "app/RunEnvironment.h"
 
+#include "app/SignedSequenceStore.h"
 #include "platform/Drives.h"
 #include "platform/FolderStore.h"
 
@@ -11,4 +12,9 @@ IFolderStore& RunEnvironment::FolderStore() const
 const IDrives& RunEnvironment::Drives() const
 {
     return drives != nullptr ? *drives : SystemDrives();
+}
+
+ISignedSequenceStore& RunEnvironment::SequenceStore() const
+{
+    return sequenceStore != nullptr ? *sequenceStore : SystemSignedSequenceStore();
 }

@@ -38,7 +38,8 @@ int StatusOfCheck(CheckOutcome outcome)
     case CheckOutcome::ListsNotFetched:
     case CheckOutcome::ListsNotWritten:
     case CheckOutcome::Maintenance:
-    case CheckOutcome::ListRefused: break;
+    case CheckOutcome::ListRefused:
+    case CheckOutcome::SignatureRefused: break;
     }
     return ExitListsFailed;
 }

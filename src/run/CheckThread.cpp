@@ -5,9 +5,13 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 
 #include "app/LocalConfig.h"
+#include "app/SignedSequenceStore.h"
 #include "planning/DownloadPlan.h"
+#include "planning/Minisign.h"
 #include "planning/ServerLists.h"
 #include "platform/Drives.h"
 #include "platform/PathExists.h"
@@ -95,6 +99,114 @@ CheckOutcome FetchFailure(ListFetch fetched)
     return fetched == ListFetch::CannotWrite ? CheckOutcome::ListsNotWritten : CheckOutcome::ListsNotFetched;
 }
 
+CheckResult SignatureRefused(const std::string& folder, SignatureRefusal refusal)
+{
+    CheckResult result = Ended(CheckOutcome::SignatureRefused, folder);
+    result.signature = refusal;
+    return result;
+}
+
+SignatureRefusal RefusalOf(SignatureCheck check)
+{
+    switch (check) {
+    case SignatureCheck::Ok: return SignatureRefusal::None;
+    case SignatureCheck::TooLarge: return SignatureRefusal::TooLarge;
+    case SignatureCheck::Malformed: return SignatureRefusal::Malformed;
+    case SignatureCheck::OtherKey: return SignatureRefusal::OtherKey;
+    case SignatureCheck::BadSignature:
+    case SignatureCheck::BadGlobalSignature: return SignatureRefusal::NotMatching;
+    case SignatureCheck::NoSequence:
+    case SignatureCheck::BadSequence: return SignatureRefusal::NoSequence;
+    }
+    return SignatureRefusal::Malformed;
+}
+
+SignatureRefusal RefusalOf(SequenceDecision decision)
+{
+    switch (decision) {
+    case SequenceDecision::Accept: return SignatureRefusal::None;
+    case SequenceDecision::RefuseLower: return SignatureRefusal::Rollback;
+    case SequenceDecision::RefuseSameSeqOtherBytes: return SignatureRefusal::SameSequenceOtherLists;
+    case SequenceDecision::RefuseStoreDamaged: return SignatureRefusal::StoreDamaged;
+    }
+    return SignatureRefusal::StoreDamaged;
+}
+
+std::optional<std::string> ReadListBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// One fetched list against its signature, fetched from beside it on the
+// server: the seq:N it carries when it holds.
+SignatureRefusal VerifyList(const std::string& configured, const std::string& listBytes,
+                            const MinisignPublicKey& key, std::uint64_t& sequence)
+{
+    std::string signature;
+    const ListFetch fetched = UrlToMemory(ListUrl(configured + ".minisig"), kMinisigMaxBytes, signature);
+    if (fetched == ListFetch::TooLarge)
+        return SignatureRefusal::TooLarge;
+    if (fetched != ListFetch::Fetched)
+        return SignatureRefusal::Missing;
+    const ListSignatureResult verified = VerifyListSignature(listBytes, signature, key);
+    sequence = verified.sequence;
+    return RefusalOf(verified.check);
+}
+
+// With a public key configured, the fetched lists are read only when each
+// holds against its signature, both carry the same seq:N and that release
+// is not older than (nor a replacement of) one accepted before; the release
+// is then recorded. A result when they must not be read: the lists are
+// removed by then.
+std::optional<CheckResult> RefuseUnsignedLists(const LocalConfig& config, const MinisignPublicKey& key,
+                                               const std::string& folder, const std::string& updateListPath,
+                                               const std::string& setupListPath)
+{
+    const auto refuse = [&](CheckResult result) {
+        std::remove(updateListPath.c_str());
+        std::remove(setupListPath.c_str());
+        return std::optional<CheckResult>(std::move(result));
+    };
+    const std::optional<std::string> updateBytes = ReadListBytes(updateListPath);
+    const std::optional<std::string> setupBytes = ReadListBytes(setupListPath);
+    if (!updateBytes || !setupBytes)
+        return refuse(Ended(CheckOutcome::ListsNotFetched, folder));
+
+    std::uint64_t updateSequence = 0;
+    std::uint64_t setupSequence = 0;
+    SignatureRefusal refusal = VerifyList(config.m_strUpdate, *updateBytes, key, updateSequence);
+    if (refusal == SignatureRefusal::None)
+        refusal = VerifyList(config.m_strSetup, *setupBytes, key, setupSequence);
+    if (refusal == SignatureRefusal::None && updateSequence != setupSequence)
+        refusal = SignatureRefusal::SequenceMismatch;
+    if (refusal != SignatureRefusal::None)
+        return refuse(SignatureRefused(folder, refusal));
+
+    ISignedSequenceStore& store = g_downloadSession.environment.SequenceStore();
+    const std::string keyId = KeyIdText(key.keyId);
+    const AcceptedRelease release{updateSequence, SignedListsDigest(*updateBytes, *setupBytes)};
+    refusal = RefusalOf(DecideSequence(store, keyId, release.sequence, release.listsDigest));
+    if (refusal != SignatureRefusal::None)
+        return refuse(SignatureRefused(folder, refusal));
+    // Genuine lists are used even when the record cannot be written (a
+    // read-only home): the next run then guards against the older record.
+    (void)store.Write(keyId, release);
+    return std::nullopt;
+}
+
+// The listed digest of the installer when it is one of the listed files.
+std::optional<std::array<char, 32>> InstallerDigest(const PlannedFiles& plan, const std::string& installerPath)
+{
+    for (const PlanEntry& entry : plan.entries) {
+        if (entry.path == installerPath)
+            return entry.md5;
+    }
+    return std::nullopt;
+}
+
 // One check of one folder.
 CheckResult CheckFolder(const LocalConfig& config, const std::string& folder)
 {
@@ -107,15 +219,27 @@ CheckResult CheckFolder(const LocalConfig& config, const std::string& folder)
         return Ended(CheckOutcome::FolderGone, folder);
 
     session.ResetPlan();
+    session.SetInstallerListedDigest(std::nullopt);
     Enable(IDC_START, false);
     Enable(IDC_BROWSE, false);
     SetText(IDC_STATUS, kChecking);
+
+    std::optional<MinisignPublicKey> publicKey;
+    if (!config.m_strPubkey.empty()) {
+        publicKey = ParsePublicKey(config.m_strPubkey);
+        if (!publicKey)
+            return SignatureRefused(folder, SignatureRefusal::BadPublicKey);
+    }
 
     if (const ListFetch fetched = FetchList(config.m_strUpdate, updateListPath); fetched != ListFetch::Fetched)
         return Ended(FetchFailure(fetched), folder);
     if (const ListFetch fetched = FetchList(config.m_strSetup, setupListPath); fetched != ListFetch::Fetched) {
         std::remove(updateListPath.c_str());
         return Ended(FetchFailure(fetched), folder);
+    }
+    if (publicKey) {
+        if (auto refused = RefuseUnsignedLists(config, *publicKey, folder, updateListPath, setupListPath))
+            return *refused;
     }
 
     std::string installerName;
@@ -155,6 +279,7 @@ CheckResult CheckFolder(const LocalConfig& config, const std::string& folder)
         BuildDownloadPlan(folder, head.baseUrl, files, QueryListedFileSize));
     const std::uint64_t needed = plan->bytesToFetch;
     const bool anyNeeded = plan->AnyNeeded();
+    session.SetInstallerListedDigest(InstallerDigest(*plan, session.InstallerPath()));
     session.SetPlan(std::move(plan));
 
     if (needed != 0 && !folder.empty()) {
@@ -200,6 +325,25 @@ std::optional<std::string> MoveDefaultedFolder(const LocalConfig& config, std::u
         return folder;
     }
     return std::nullopt;
+}
+
+const char* SignatureRefusalText(SignatureRefusal refusal)
+{
+    switch (refusal) {
+    case SignatureRefusal::BadPublicKey: return kSignatureBadPublicKey;
+    case SignatureRefusal::Missing: return kSignatureMissing;
+    case SignatureRefusal::TooLarge: return kSignatureTooLarge;
+    case SignatureRefusal::Malformed: return kSignatureMalformed;
+    case SignatureRefusal::OtherKey: return kSignatureOtherKey;
+    case SignatureRefusal::NoSequence: return kSignatureNoSequence;
+    case SignatureRefusal::SequenceMismatch: return kSignatureSequenceMismatch;
+    case SignatureRefusal::Rollback: return kSignatureRollback;
+    case SignatureRefusal::SameSequenceOtherLists: return kSignatureSameSequence;
+    case SignatureRefusal::StoreDamaged: return kSignatureStoreDamaged;
+    case SignatureRefusal::None:
+    case SignatureRefusal::NotMatching: break;
+    }
+    return kSignatureNotMatching;
 }
 
 std::string RefusalText(const CheckRefusal& refusal)
@@ -248,10 +392,13 @@ void ApplyCheckResult(const CheckResult& result)
     case CheckOutcome::ListsNotFetched:
     case CheckOutcome::ListsNotWritten:
     case CheckOutcome::Maintenance:
-    case CheckOutcome::ListRefused: {
-        const std::string text = result.outcome == CheckOutcome::Maintenance   ? std::string(kMaintenance)
-                                 : result.outcome == CheckOutcome::ListRefused ? RefusalText(result.refusal)
-                                                                               : std::string(kListsNotFetched);
+    case CheckOutcome::ListRefused:
+    case CheckOutcome::SignatureRefused: {
+        const std::string text =
+            result.outcome == CheckOutcome::Maintenance        ? std::string(kMaintenance)
+            : result.outcome == CheckOutcome::ListRefused      ? RefusalText(result.refusal)
+            : result.outcome == CheckOutcome::SignatureRefused ? kListRefused + std::string(SignatureRefusalText(result.signature))
+                                                               : std::string(kListsNotFetched);
         window->HideMainWindow();
         ShowMessage(MessageOwner::None, text);
         EndRun(EndReason::CheckFailed);

@@ -6,8 +6,11 @@
 #include <thread>
 
 #include "app/LocalConfig.h"
+#include "planning/DownloadPlan.h"
+#include "planning/Md5.h"
 #include "platform/PathExists.h"
 #include "platform/ProgramLauncher.h"
+#include "platform/UniqueFd.h"
 #include "platform/WorkerThread.h"
 #include "run/CheckThread.h"
 #include "run/DownloadSession.h"
@@ -68,14 +71,39 @@ void HaltWorkers(IDownloadWindow* window)
         progress->RequestStop();
 }
 
+// Why the installer at fd may not be started: the empty text when it may.
+// A listed installer must still be the bytes the list names; one that is
+// not listed is started as it is.
+std::string InstallerRefusal(int fd, const std::optional<std::array<char, 32>>& listed)
+{
+    if (!listed)
+        return {};
+    Md5Context context;
+    unsigned char digest[16] = {};
+    if (DigestDescriptor(fd, &context, digest) != DigestFileOk)
+        return kInstallerUnreadable;
+    const std::string text = DigestToHex(digest);
+    // As the download run accepts a file: the listed digits in either case.
+    return CompareDigestTextIgnoringCase(text.data(), *listed) == 0 ? std::string() : std::string(kInstallerChanged);
+}
+
 void LaunchInstaller(IDownloadWindow* window)
 {
     const std::string path = g_downloadSession.InstallerPath();
-    const int error = LaunchProgram(path);
-    if (error != 0) {
+    // The file whose digest is checked is the very file that starts: one
+    // descriptor for both, so it cannot be swapped in between.
+    const int opened = OpenProgram(path);
+    const UniqueFd program(opened);
+    std::string refusal = opened < 0 ? std::strerror(-opened)
+                                     : InstallerRefusal(program.Get(), g_downloadSession.InstallerListedDigest());
+    if (refusal.empty()) {
+        if (const int error = LaunchOpenedProgram(program.Get(), path); error != 0)
+            refusal = std::strerror(error);
+    }
+    if (!refusal.empty()) {
         // The folder stays remembered and the window stays: the user can
         // fix the cause and click again.
-        window->Message(MessageOwner::MainWindow, std::string(kInstallerFailed) + path + "\n" + std::strerror(error));
+        window->Message(MessageOwner::MainWindow, std::string(kInstallerFailed) + path + "\n" + refusal);
         return;
     }
     RememberFolder(window, "");

@@ -87,6 +87,18 @@ void DownloadSession::SetInstallerPath(const std::string& path)
     m_installerPath = path;
 }
 
+std::optional<std::array<char, 32>> DownloadSession::InstallerListedDigest() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_installerListedDigest;
+}
+
+void DownloadSession::SetInstallerListedDigest(const std::optional<std::array<char, 32>>& digest)
+{
+    std::lock_guard lock(m_mutex);
+    m_installerListedDigest = digest;
+}
+
 std::string DownloadSession::ListVersion() const
 {
     std::lock_guard lock(m_mutex);
@@ -179,6 +191,7 @@ void DownloadSession::ResetForTest()
     m_checkThread.reset();
     m_downloadFolder.clear();
     m_installerPath.clear();
+    m_installerListedDigest.reset();
     m_listVersion.clear();
     m_fileBaseUrl.clear();
     m_lastCheck = CheckResult{};

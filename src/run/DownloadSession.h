@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/RunEnvironment.h"
@@ -84,6 +86,11 @@ struct DownloadSession {
     void SetDownloadFolder(const std::string& folder);
     std::string InstallerPath() const;
     void SetInstallerPath(const std::string& path);
+    // The installer's digest as its plan entry lists it, when the installer
+    // is one of the listed files (set by the check run with the plan);
+    // nothing otherwise. The launch compares the file it starts with it.
+    std::optional<std::array<char, 32>> InstallerListedDigest() const;
+    void SetInstallerListedDigest(const std::optional<std::array<char, 32>>& digest);
     std::string ListVersion() const;
     void SetListVersion(const std::string& version);
     std::string FileBaseUrl() const;
@@ -118,6 +125,7 @@ private:
     std::shared_ptr<const PlannedFiles> m_plan;
     std::string m_downloadFolder;
     std::string m_installerPath;
+    std::optional<std::array<char, 32>> m_installerListedDigest;
     std::string m_listVersion;
     std::string m_fileBaseUrl;
     CheckResult m_lastCheck;

@@ -18,6 +18,18 @@ inline constexpr const char* kListRefused = "读取配置文件失败!\n";
 inline constexpr const char* kMaintenance = "服务器维护，暂时无可用更新!\n请稍后重新下载!";
 inline constexpr const char* kNoSpaceForGame = "磁盘空间不足，请重新选择下载目录!";
 inline constexpr const char* kVersionLabel = "版本信息:";
+// Why signed lists were refused: the line after kListRefused.
+inline constexpr const char* kSignatureBadPublicKey = "配置文件中的公钥无效";
+inline constexpr const char* kSignatureMissing = "无法获取更新列表的签名";
+inline constexpr const char* kSignatureTooLarge = "更新列表的签名文件过大";
+inline constexpr const char* kSignatureMalformed = "更新列表的签名格式错误";
+inline constexpr const char* kSignatureOtherKey = "更新列表不是用配置的密钥签名的";
+inline constexpr const char* kSignatureNotMatching = "更新列表的签名无效";
+inline constexpr const char* kSignatureNoSequence = "更新列表的签名缺少版本序号";
+inline constexpr const char* kSignatureSequenceMismatch = "两个更新列表的签名序号不一致";
+inline constexpr const char* kSignatureRollback = "更新列表比之前使用的版本旧";
+inline constexpr const char* kSignatureSameSequence = "更新列表与之前同序号的版本不同";
+inline constexpr const char* kSignatureStoreDamaged = "已接受版本的记录已损坏";
 
 // The download run.
 inline constexpr const char* kFileInUse = "请关闭正在使用%s文件的程序后重试!";
@@ -32,3 +44,6 @@ inline constexpr const char* kSpeedLabel = "速度:";
 inline constexpr const char* kCloseQuestion = "下载未完成,是否仍要关闭?";
 inline constexpr const char* kCloseCaption = "关闭";
 inline constexpr const char* kInstallerFailed = "安装程序启动失败!\n";
+// The line after the installer's path when its bytes are not the listed ones.
+inline constexpr const char* kInstallerChanged = "安装程序与更新列表中的校验值不符";
+inline constexpr const char* kInstallerUnreadable = "无法读取安装程序";

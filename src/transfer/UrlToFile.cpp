@@ -1,6 +1,7 @@
 #include "transfer/UrlToFile.h"
 
 #include <cstdio>
+#include <string>
 
 #include <curl/curl.h>
 
@@ -19,20 +20,34 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* f
     return std::fwrite(data, size, count, static_cast<std::FILE*>(file));
 }
 
-} // namespace
+// A body kept in memory up to a cap.
+struct CappedBody {
+    std::string& text;
+    std::size_t maxBytes;
+    bool overflowed = false;
+};
 
-ListFetch UrlToFile(const std::string& url, const std::string& localPath)
+std::size_t WriteToMemory(char* data, std::size_t size, std::size_t count, void* target)
+{
+    auto* body = static_cast<CappedBody*>(target);
+    const std::size_t bytes = size * count;
+    if (bytes > body->maxBytes - body->text.size()) {
+        // Taking less than offered ends the transfer with a write error.
+        body->overflowed = true;
+        return 0;
+    }
+    body->text.append(data, bytes);
+    return bytes;
+}
+
+// One GET of url as a list fetch makes it, the body handed to write with
+// target; CURLE_FAILED_INIT when no handle could be had.
+CURLcode GetBody(const std::string& url, curl_write_callback write, void* target)
 {
     EnsureCurlGlobal();
     CURL* curl = curl_easy_init();
     if (curl == nullptr)
-        return ListFetch::NetworkFailed;
-
-    std::FILE* file = std::fopen(localPath.c_str(), "wb");
-    if (file == nullptr) {
-        curl_easy_cleanup(curl);
-        return ListFetch::CannotWrite;
-    }
+        return CURLE_FAILED_INIT;
 
     const std::string wireUrl = EncodeUrlPath(url);
     curl_easy_setopt(curl, CURLOPT_URL, wireUrl.c_str());
@@ -48,12 +63,24 @@ ListFetch UrlToFile(const std::string& url, const std::string& localPath)
     // The list must be fresh, never a cached copy.
     curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, target);
 
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
+    return result;
+}
+
+} // namespace
+
+ListFetch UrlToFile(const std::string& url, const std::string& localPath)
+{
+    std::FILE* file = std::fopen(localPath.c_str(), "wb");
+    if (file == nullptr)
+        return ListFetch::CannotWrite;
+
+    const CURLcode result = GetBody(url, WriteToFile, file);
 
     const bool closed = std::fclose(file) == 0;
     if (result == CURLE_OK && closed)
@@ -62,4 +89,15 @@ ListFetch UrlToFile(const std::string& url, const std::string& localPath)
     // A body the disk would not take is the folder's fault, not the network's.
     return result == CURLE_WRITE_ERROR || (result == CURLE_OK && !closed) ? ListFetch::CannotWrite
                                                                           : ListFetch::NetworkFailed;
+}
+
+ListFetch UrlToMemory(const std::string& url, std::size_t maxBytes, std::string& body)
+{
+    body.clear();
+    CappedBody capped{body, maxBytes};
+    const CURLcode result = GetBody(url, WriteToMemory, &capped);
+    if (result == CURLE_OK)
+        return ListFetch::Fetched;
+    body.clear();
+    return capped.overflowed ? ListFetch::TooLarge : ListFetch::NetworkFailed;
 }

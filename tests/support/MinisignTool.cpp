@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <vector>
 
@@ -44,6 +45,17 @@ StockKeyPair MakeStockKeyPair(const TempDir& dir, const std::string& name)
     std::getline(lines, comment);
     std::getline(lines, pair.publicKeyLine);
     return pair;
+}
+
+std::string StockSign(const StockKeyPair& pair, const std::string& file, const std::string& trustedComment,
+                      bool legacy)
+{
+    const std::string signature = file + ".minisig";
+    std::filesystem::remove(signature);
+    const int status = RunShell("minisign -S " + std::string(legacy ? "-l " : "") + "-s " +
+                                ShellQuote(pair.secretKeyPath) + " -m " + ShellQuote(file) + " -t " +
+                                ShellQuote(trustedComment) + " </dev/null");
+    return status == 0 ? ReadFileText(signature) : "";
 }
 
 namespace {

@@ -31,6 +31,12 @@ struct StockKeyPair {
 // publicKeyLine is empty when minisign failed.
 StockKeyPair MakeStockKeyPair(const TempDir& dir, const std::string& name);
 
+// Signs file with the stock tool as an operator does:
+// `minisign -S [-l] -s KEY -m FILE -t COMMENT`, writing FILE.minisig. Returns
+// the .minisig text ("" when minisign failed).
+std::string StockSign(const StockKeyPair& pair, const std::string& file, const std::string& trustedComment,
+                      bool legacy = false);
+
 // key as a password-protected minisign key file ("Sc": scrypt), written with
 // scrypt's smallest limits so that tests stay fast (minisign -G itself asks
 // for 1 GiB). "" when scrypt failed.

@@ -127,6 +127,22 @@ std::string NginxServer::Put(const std::string& relative, const std::string& con
     return path.string();
 }
 
+std::vector<std::string> NginxServer::RequestedPaths() const
+{
+    // Lines of the combined format: ... "GET /path?query HTTP/1.1" status ...
+    std::vector<std::string> paths;
+    std::ifstream log(m_dir.Path() / "logs/access.log");
+    for (std::string line; std::getline(log, line);) {
+        const auto request = line.find('"');
+        const auto target = line.find(' ', request);
+        if (request == std::string::npos || target == std::string::npos)
+            continue;
+        const auto end = line.find_first_of(" ?\"", target + 1);
+        paths.push_back(line.substr(target + 1, end == std::string::npos ? std::string::npos : end - target - 1));
+    }
+    return paths;
+}
+
 void NginxServer::Start(const Options& options)
 {
     const auto root = m_dir.Path();

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 #include "support/TempDir.h"
@@ -33,6 +34,10 @@ public:
     const std::filesystem::path& DocumentRoot() const { return m_docRoot; }
     // Writes a file under the document root and returns its full path.
     std::string Put(const std::string& relative, const std::string& content) const;
+    // The paths asked for so far, in the order nginx logged them, without
+    // their queries ("/lists/update.txt"). nginx logs a request once it has
+    // answered it.
+    std::vector<std::string> RequestedPaths() const;
     // The certificate (PEM) to trust when tls is on; empty otherwise.
     std::string CertificateFile() const { return m_certFile; }
 
