@@ -192,8 +192,9 @@ TEST(speed_meter, paced_bursts_read_as_the_paced_rate)
         for (int block = 0; block < 2; ++block) {
             bytes += 512 * 1024;
             meter.Sample(second * 1000 + 10, bytes);
-            if (second >= 4)
+            if (second >= 4) {
                 EXPECT_DOUBLE_EQ(meter.BytesPerSecond(), 1048576.0) << second << "." << block;
+            }
         }
     }
 }
