@@ -22,6 +22,7 @@
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -133,21 +134,27 @@ private:
             if (dialog == m_lastDialog || !dialog->isVisible()) {
                 return;
             }
-            if (dialog != m_seenDialog) {
-                m_seenDialog = dialog;
-                m_folderTitles << dialog->windowTitle();
-            }
             if (m_folder.isEmpty()) {
+                m_folderTitles << dialog->windowTitle();
                 m_lastDialog = dialog;
                 dialog->reject();
                 return;
             }
-            // The dialog's file model fills in on a thread of its own: until
-            // it has taken the selection, accept() would read another path
-            // (or warn of a missing folder) and leave the dialog open. Accept
-            // only once the dialog itself says the chosen folder is selected.
-            dialog->setDirectory(m_folder);
-            dialog->selectFile(m_folder);
+            // The dialog fills its file model on a thread of its own after it
+            // shows, and settles on its own start folder: a folder set or
+            // selected through the model may not have taken yet, and
+            // accept() would then read another path (or warn of a missing
+            // folder and stay open). The name field is what the dialog
+            // reads first, so the chosen folder is typed there, and the
+            // dialog is accepted once it says that folder is selected.
+            if (dialog != m_seenDialog) {
+                m_seenDialog = dialog;
+                m_folderTitles << dialog->windowTitle();
+            }
+            if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->setText(m_folder);
+            else
+                dialog->selectFile(m_folder);
             if (dialog->selectedFiles() == QStringList{m_folder}) {
                 m_lastDialog = dialog;
                 QMetaObject::invokeMethod(dialog, "accept");

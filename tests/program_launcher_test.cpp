@@ -80,6 +80,28 @@ TEST(program_launcher, a_script_renamed_over_after_opening_is_not_the_one_run)
     ::close(fd);
 }
 
+// Installers find their own files through $0: a shell script started from
+// its descriptor still sees its path there, whatever shell the first line
+// names, and its arguments on that line are kept.
+TEST(program_launcher, a_shell_script_sees_its_own_path_as_dollar_zero)
+{
+    const struct {
+        const char* shebang;
+        int status;
+    } cases[] = {{"#!/bin/sh", 7}, {"#!/bin/bash", 7}, {"#!/bin/sh -e", 1}, {"#!/usr/bin/env sh", 7}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string path = dir.Write(
+            "setup/install.sh", std::string(c.shebang) + "\necho \"$0\" > \"$(dirname \"$0\")/ran-as\"\n" +
+                                    "false\nexit 7\n");
+        EXPECT_EQ(RunOpened(path), c.status) << c.shebang;
+        const bool pathKept = std::string(c.shebang) != "#!/usr/bin/env sh";
+        if (pathKept) {
+            EXPECT_EQ(ReadFileText(dir.Folder() + "setup/ran-as"), path + "\n") << c.shebang;
+        }
+    }
+}
+
 TEST(program_launcher, a_program_swapped_after_opening_is_not_the_one_run)
 {
     TempDir dir;

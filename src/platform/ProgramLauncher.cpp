@@ -1,6 +1,8 @@
 #include "platform/ProgramLauncher.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 #include <cerrno>
 #include <csignal>
 
@@ -64,7 +66,55 @@ void CloseRange(unsigned first, unsigned last, unsigned loopLimit)
         ::close(static_cast<int>(fd));
 }
 
-[[noreturn]] void RunInChild(int programFd, int reportFd, char* const argv[], unsigned loopLimit)
+// A shell script run straight from its descriptor would see "/dev/fd/N" as
+// its $0, and installers commonly find their own files through $0. A script
+// whose interpreter is a POSIX shell is therefore run as
+// `SHELL [ARG] -c '. /dev/fd/N' PATH`: the shell reads the very bytes that
+// were digested, and $0 is the installer's path. Anything else (a program,
+// another interpreter) is started from the descriptor itself.
+struct ShellScript {
+    std::string interpreter;        // empty: not such a script
+    std::vector<std::string> argv;
+};
+
+ShellScript ShellScriptOf(int fd, const std::string& path)
+{
+    char head[256];
+    const ssize_t got = ::pread(fd, head, sizeof head, 0);
+    if (got < 2 || head[0] != '#' || head[1] != '!')
+        return {};
+    const std::string line(head + 2, static_cast<std::size_t>(got) - 2);
+    const auto end = line.find('\n');
+    if (end == std::string::npos)
+        return {};
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < end) {
+        const auto first = line.find_first_not_of(" \t\r", at);
+        if (first == std::string::npos || first >= end)
+            break;
+        auto last = line.find_first_of(" \t\r\n", first);
+        last = std::min(last == std::string::npos ? end : last, end);
+        words.push_back(line.substr(first, last - first));
+        at = last;
+    }
+    if (words.empty() || words.size() > 2)
+        return {};
+    const std::string& interpreter = words[0];
+    const std::string name = interpreter.substr(interpreter.rfind('/') + 1);
+    if (interpreter.front() != '/' || (name != "sh" && name != "bash" && name != "dash"))
+        return {};
+    ShellScript script;
+    script.interpreter = interpreter;
+    script.argv = words;
+    script.argv.push_back("-c");
+    script.argv.push_back(". /dev/fd/" + std::to_string(fd));
+    script.argv.push_back(path);
+    return script;
+}
+
+[[noreturn]] void RunInChild(int programFd, int reportFd, const char* interpreter, char* const argv[],
+                             unsigned loopLimit)
 {
     // Handlers of the caller mean nothing here; the usual signals get their
     // defaults even when the caller ignores them, as LaunchProgram does.
@@ -99,10 +149,13 @@ void CloseRange(unsigned first, unsigned last, unsigned loopLimit)
     // A script is run by its interpreter from /dev/fd/N, which needs the
     // descriptor to survive the exec.
     int error = 0;
-    if (::fcntl(programFd, F_SETFD, 0) != 0)
+    if (::fcntl(programFd, F_SETFD, 0) != 0) {
         error = errno;
-    else {
-        ::fexecve(programFd, argv, environ);
+    } else {
+        if (interpreter != nullptr)
+            ::execv(interpreter, argv);
+        else
+            ::fexecve(programFd, argv, environ);
         error = errno;
     }
     while (::write(reportFd, &error, sizeof error) < 0 && errno == EINTR) {
@@ -146,7 +199,15 @@ int LaunchOpenedProgram(int fd, const std::string& path, pid_t* child)
 
     // Everything the child needs is made before fork: after it, in a
     // program with threads, only async-signal-safe calls are allowed.
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    const ShellScript shell = ShellScriptOf(fd, path);
+    std::vector<char*> argv;
+    if (shell.interpreter.empty()) {
+        argv = {const_cast<char*>(path.c_str()), nullptr};
+    } else {
+        for (const std::string& word : shell.argv)
+            argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+    }
     struct rlimit limit {};
     unsigned loopLimit = 65536;
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < loopLimit)
@@ -164,7 +225,8 @@ int LaunchOpenedProgram(int fd, const std::string& path, pid_t* child)
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t pid = ::fork();
     if (pid == 0)
-        RunInChild(fd, report[1], argv, loopLimit);
+        RunInChild(fd, report[1], shell.interpreter.empty() ? nullptr : shell.interpreter.c_str(), argv.data(),
+                   loopLimit);
     const int forkError = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ::close(report[1]);

@@ -25,7 +25,9 @@ int LaunchProgram(const std::string& path);
 int OpenProgram(const std::string& path);
 
 // Starts the program open on fd (from OpenProgram) with no arguments; path
-// is only its name for argv[0]. The caller's working directory and
+// is its name for argv[0]. A script for a POSIX shell (sh, bash, dash) is
+// read by its shell from fd too, with path as its $0, so that it finds the
+// files beside it as when started by path. The caller's working directory and
 // environment are kept; the signal mask and the usual signals' dispositions
 // are reset as for LaunchProgram; the new program gets descriptors 0, 1, 2
 // and, so that a script's interpreter can read it through /dev/fd/N, fd
