@@ -526,7 +526,7 @@ TEST_F(CheckRun, unreachable_list_hides_the_window_reports_c_and_ends)
     EXPECT_FALSE(fs::exists(folder.Path() / "update.txt"));
 }
 
-TEST_F(CheckRun, maintenance_status_ends_with_its_message_and_keeps_the_list)
+TEST_F(CheckRun, maintenance_status_ends_with_its_message_and_writes_no_list)
 {
     server.Put("lists/update.txt", "0\nv9\n" + FileBase() + "\n");
     server.Put("lists/setup.txt", "setup.exe\n");
@@ -542,7 +542,7 @@ TEST_F(CheckRun, maintenance_status_ends_with_its_message_and_keeps_the_list)
     const auto reports = Reports();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(Fields(reports[0]).at(2).back(), 'C');
-    EXPECT_TRUE(fs::exists(folder.Path() / "update.txt"));
+    EXPECT_FALSE(fs::exists(folder.Path() / "update.txt"));
     EXPECT_FALSE(fs::exists(folder.Path() / "setup.txt"));
 }
 

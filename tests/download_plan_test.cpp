@@ -139,7 +139,7 @@ TEST(download_plan, decision_table_gives_exact_flags_and_totals)
     EXPECT_EQ(server.asked.size(), 4u);
 }
 
-TEST(download_plan, uppercase_digest_never_matches_so_the_file_is_fetched_again)
+TEST(download_plan, uppercase_digest_matches_the_present_file_so_it_is_kept)
 {
     TempDir dir;
     const std::string content = "exact bytes";
@@ -153,10 +153,11 @@ TEST(download_plan, uppercase_digest_never_matches_so_the_file_is_fetched_again)
     const PlannedFiles plan = Build(dir.Folder(), Base, {Line("upper.bin", upper)}, server.Query());
 
     const PlanEntry& entry = plan.entries.at(0);
-    EXPECT_NE(entry.localDiffers, 0);
-    EXPECT_EQ(entry.needed, 1);
-    EXPECT_EQ(plan.bytesToFetch, content.size());
-    EXPECT_EQ(plan.bytesDone, 0u);
+    EXPECT_EQ(entry.localDiffers, 0);
+    EXPECT_EQ(entry.needed, 0);
+    EXPECT_EQ(plan.bytesToFetch, 0u);
+    EXPECT_EQ(plan.bytesDone, content.size());
+    EXPECT_EQ(ReadFileText(dir.Folder() + "upper.bin"), content);
 }
 
 TEST(download_plan, nested_names_make_their_folders_and_ask_the_size_with_slashes)

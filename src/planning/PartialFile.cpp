@@ -69,6 +69,11 @@ FolderStatus PartialFile::CheckNames(Name& which) const
     return FolderStatus{};
 }
 
+FolderStatus PartialFile::MakeFolders() const
+{
+    return m_folder.MakeDirectoriesOf(m_relative);
+}
+
 int PartialFile::CompareSideFile(const Digest& listed) const
 {
     char head[32] = {};

@@ -46,6 +46,10 @@ public:
     // no link on the way; otherwise the first one that is not, in which.
     FolderStatus CheckNames(Name& which) const;
 
+    // Makes the folders the file's name goes through (they may have gone, or
+    // been in the way, since the plan was made).
+    FolderStatus MakeFolders() const;
+
     // The side file's first 32 bytes against the listed digest, byte for
     // byte: 0 when equal or when there is no side file to read, else -1 or 1.
     int CompareSideFile(const Digest& listed) const;

@@ -75,15 +75,15 @@ void Fail(int index, const std::string& path, FileResult result, const std::stri
 }
 
 // A step on one of the file's names failed: a link, FIFO, device or folder
-// there is named as such; any other failure gets the step's own result and
-// text.
+// there is named as such (something in the way, no transfer failure: no
+// "E"); any other failure gets the step's own result and text.
 void FailOn(int index, const PartialFile& file, PartialFile::Name name, FolderStatus status, FileResult result,
             const std::string& text, bool mark = true)
 {
     const std::string path = file.FullPath(name);
     if (status.result == FolderResult::Link || status.result == FolderResult::NotRegular ||
         status.result == FolderResult::Outside)
-        Fail(index, path, FileResult::NotAFile, WithPath(kNotAFile, path));
+        Fail(index, path, FileResult::NotAFile, WithPath(kNotAFile, path), false);
     else
         Fail(index, file.Path(), result, text, mark);
 }
@@ -166,6 +166,10 @@ void FetchEntry(HttpDownloader& downloader, MyDownloadState& progress, int index
     }
 
     for (;;) {
+        if (const FolderStatus status = file.MakeFolders(); !status.Ok()) {
+            FailOn(index, file, PartialFile::Name::Final, status, FileResult::DiskFailed, kDiskFull);
+            continue;
+        }
         // The side file goes first, so a partial file never exists without
         // the version it belongs to.
         if (const FolderStatus status = file.WriteSideFile(entry.md5); !status.Ok()) {
