@@ -491,6 +491,23 @@ TEST_F(ConsoleClient, installer_that_cannot_be_started_keeps_the_remembered_fold
     EXPECT_EQ(Store().Read(kRegKey), ChosenFolder());
 }
 
+TEST_F(ConsoleClient, folder_that_cannot_be_written_ends_with_status_2_and_is_forgotten)
+{
+    Publish({{"a.bin", "a"}}, "a.bin");
+    fs::create_directories(ChosenFolder());
+    ASSERT_TRUE(Store().Write(kRegKey, ChosenFolder()));
+    CliResult result;
+    {
+        ImmutableFolder frozen(ChosenFolder());
+        ASSERT_TRUE(frozen.Ok());
+        result = Run({});
+    }
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_NE(result.err.find("下载路径无法写入:\n" + ChosenFolder() + "\n"), std::string::npos) << result.err;
+    EXPECT_EQ(Store().Read(kRegKey).value_or(""), "") << "the next start asks for a folder";
+    EXPECT_TRUE(fs::is_empty(ChosenFolder()));
+}
+
 TEST(console_client_usage, help_and_version_end_at_once)
 {
     for (const char* option : {"--help", "--version"}) {
