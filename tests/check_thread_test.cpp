@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -314,26 +315,24 @@ TEST_F(CheckRun, lists_without_file_lines_leave_nothing_to_fetch)
 TEST_F(CheckRun, list_quirks_are_read_as_the_format_says)
 {
     server.Put("game/a/b/deep.dat", "deep content");
-    server.Put("game/short.dat", "short");
     server.Put("lists/update.txt", "1\r\nv2\r\n" + FileBase() + "\r\n" + "a\\b\\deep.dat," +
-                                       Md5Of("deep content") + "\r\n" + "this line has no comma\r\n" +
-                                       "short.dat,abc\r\n" + "missing.dat," + Md5Of("gone") + "\r\n");
+                                       Md5Of("deep content") + "\r\n" + "this line has no comma\r\n" + "missing.dat," + Md5Of("gone") + "\r\n");
     server.Put("lists/setup.txt", "a\\setup.exe\r\n");
     folder.Write("a/b/deep.dat", "deep content");
-    folder.Write("short.dat", "short");
 
     EXPECT_EQ(CheckThreadProc(), 0);
 
     const DownloadSession& s = g_downloadSession;
-    ASSERT_EQ(s.fileCount.load(), 3);
+    // A digest field that is not 32 hex digits refuses the whole list (see
+    // hostile_update_list_is_refused_with_line_and_reason).
+    ASSERT_EQ(s.fileCount.load(), 2);
     EXPECT_EQ(s.Plan()->entries[0].path, folder.Folder() + "a/b/deep.dat");
     EXPECT_EQ(s.Plan()->entries[0].needed, 0);
-    EXPECT_EQ(s.Plan()->entries[1].needed, 1); // its digest field is "abc" and zeros
-    EXPECT_EQ(std::string(s.Plan()->entries[1].md5.data(), 32), "abc" + std::string(29, '\0'));
-    EXPECT_EQ(s.Plan()->entries[2].size, 0u); // the size query failed: unknown
-    EXPECT_EQ(s.totalBytes.load(), 12u + 5u);
+    EXPECT_EQ(s.Plan()->entries[1].needed, 1);
+    EXPECT_EQ(s.Plan()->entries[1].size, 0u); // the size query failed: unknown
+    EXPECT_EQ(s.totalBytes.load(), 12u);
     EXPECT_EQ(s.bytesDone.load(), 12u);
-    EXPECT_EQ(s.bytesToFetch.load(), 5u);
+    EXPECT_EQ(s.bytesToFetch.load(), 0u);
     EXPECT_EQ(window.Text(IDC_VERSION), "版本信息:v2");
     // The missing file of unknown size is still missing: not ready.
     EXPECT_EQ(s.installerReady.load(), 0);
@@ -537,7 +536,7 @@ TEST_F(CheckRun, unreachable_list_hides_the_window_reports_c_and_ends)
     EXPECT_FALSE(fs::exists(folder.Path() / "update.txt"));
 }
 
-TEST_F(CheckRun, maintenance_status_ends_with_its_message_and_keeps_the_list)
+TEST_F(CheckRun, maintenance_status_ends_with_its_message_and_writes_no_list)
 {
     server.Put("lists/update.txt", "0\nv9\n" + FileBase() + "\n");
     server.Put("lists/setup.txt", "setup.exe\n");
@@ -548,7 +547,7 @@ TEST_F(CheckRun, maintenance_status_ends_with_its_message_and_keeps_the_list)
     const auto reports = Reports();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(Fields(reports[0]).at(2).back(), 'C');
-    EXPECT_TRUE(fs::exists(folder.Path() / "update.txt"));
+    EXPECT_FALSE(fs::exists(folder.Path() / "update.txt"));
     EXPECT_FALSE(fs::exists(folder.Path() / "setup.txt"));
 }
 
@@ -806,4 +805,105 @@ TEST_F(CheckRun, installer_listed_digest_is_kept_for_the_launch)
     Publish({{"a.bin", "a"}}, "tools\\install.sh");
     EXPECT_EQ(RunCheck().outcome, CheckOutcome::Ready);
     EXPECT_EQ(g_downloadSession.InstallerListedDigest(), std::nullopt);
+}
+
+namespace {
+
+struct RefusalCase {
+    const char* label;
+    std::string fileLines; // after the head
+    int line;
+    ListFault fault;
+    NameFault nameFault;
+};
+
+} // namespace
+
+// A hostile update list is refused as a whole, naming line and reason as
+// values; nothing is made on disk.
+TEST_F(CheckRun, hostile_update_list_is_refused_with_line_and_reason)
+{
+    using namespace std::string_literals;
+    const std::string md5 = Md5Of("x");
+    const std::string head = "1\nv1\n" + FileBase() + "\n";
+    // Lines of 4000 bytes without a comma until the list is past its limit.
+    const std::string filler = std::string(4000, 'a') + "\n";
+    std::string huge;
+    while (head.size() + huge.size() <= MaxListBytes)
+        huge += filler;
+    const int hugeLine = 4 + static_cast<int>((MaxListBytes - head.size()) / filler.size());
+    const RefusalCase cases[] = {
+        {"list too long", huge, hugeLine, ListFault::ListTooLong, NameFault::None},
+        {"line too long", std::string(5000, 'b') + "," + md5 + "\n", 4, ListFault::LineTooLong, NameFault::None},
+        {"NUL in a name", "a\0b.bin,"s + md5 + "\n", 4, ListFault::UnsafeName, NameFault::ControlCharacter},
+        {"escape in a name", "ok.bin," + md5 + "\na\x1b[2Jb.bin," + md5 + "\n", 5, ListFault::UnsafeName,
+         NameFault::ControlCharacter},
+        {"empty level", "a\\\\b.bin," + md5 + "\n", 4, ListFault::UnsafeName, NameFault::EmptyComponent},
+        {"dot level", "a\\.\\b.bin," + md5 + "\n", 4, ListFault::UnsafeName, NameFault::DotComponent},
+        {"parent level", "..\\b.bin," + md5 + "\n", 4, ListFault::UnsafeName, NameFault::ParentComponent},
+        {"trailing separator", "sub\\," + md5 + "\n", 4, ListFault::UnsafeName, NameFault::EndsWithSeparator},
+        {"short digest", "x.bin,0123abc\n", 4, ListFault::BadDigest, NameFault::None},
+    };
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        server.Put("lists/update.txt", head + c.fileLines);
+        server.Put("lists/setup.txt", "setup.exe\n");
+        const CheckResult result = RunCheck();
+        EXPECT_EQ(result.outcome, CheckOutcome::ListRefused);
+        EXPECT_EQ(result.refusal.list, "update.txt");
+        EXPECT_EQ(result.refusal.line, c.line);
+        EXPECT_EQ(result.refusal.fault, c.fault);
+        EXPECT_EQ(result.refusal.nameFault, c.nameFault);
+        EXPECT_TRUE(fs::is_empty(folder.Path()));
+    }
+}
+
+// Lists are read from memory: a link planted at update.txt in the folder is
+// neither followed nor replaced, and what it points to stays as it was.
+TEST_F(CheckRun, link_planted_at_the_list_name_is_left_alone)
+{
+    TempDir outside;
+    const std::string secret = outside.Write("secret.txt", "outside the folder");
+    fs::create_symlink(secret, folder.Path() / "update.txt");
+    fs::create_symlink(secret, folder.Path() / "setup.txt");
+    Publish({{"a.bin", "a"}});
+
+    const CheckResult result = RunCheck();
+
+    EXPECT_EQ(result.outcome, CheckOutcome::Ready);
+    EXPECT_EQ(ReadFileText(secret), "outside the folder");
+    EXPECT_TRUE(fs::is_symlink(folder.Path() / "update.txt"));
+    EXPECT_TRUE(fs::is_symlink(folder.Path() / "setup.txt"));
+}
+
+// A list written with uppercase digits names the same bytes: present files
+// are kept as they are.
+TEST_F(CheckRun, uppercase_list_keeps_the_correct_files)
+{
+    const std::string content = "exact bytes";
+    folder.Write("keep.bin", content);
+    std::string upper = Md5Of(content);
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    server.Put("game/keep.bin", content);
+    server.Put("lists/update.txt", "1\nv1\n" + FileBase() + "\nkeep.bin," + upper + "\n");
+    server.Put("lists/setup.txt", "keep.bin\n");
+
+    const CheckResult result = RunCheck();
+
+    EXPECT_EQ(result.outcome, CheckOutcome::NothingToFetch);
+    EXPECT_EQ(ReadFileText(folder.Folder() + "keep.bin"), content);
+}
+
+// A folder that takes no file: the check says so, naming it.
+TEST_F(CheckRun, folder_that_cannot_be_written_is_reported_with_its_path)
+{
+    Publish({{"sub\\a.bin", "a"}});
+    ImmutableFolder frozen(folder.Path());
+    ASSERT_TRUE(frozen.Ok());
+
+    const CheckResult result = RunCheck();
+
+    EXPECT_EQ(result.outcome, CheckOutcome::ListsNotWritten);
+    EXPECT_EQ(result.unwritablePath, folder.Folder() + "sub/");
 }

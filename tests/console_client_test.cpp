@@ -365,7 +365,7 @@ TEST_F(SlowConsoleClient, killed_mid_file_then_run_again_finishes_from_the_parti
 
 TEST_F(SlowConsoleClient, ctrl_c_closes_with_mark_c_and_keeps_the_partial_file)
 {
-    // The close removes these two by their bare names in the working directory.
+    // Lists are never written: the close leaves files of these names alone.
     std::ofstream(RunDir() + "/update.txt") << "left over";
     std::ofstream(RunDir() + "/setup.txt") << "left over";
     const pid_t pid = StartAndWaitForBytes();
@@ -376,8 +376,8 @@ TEST_F(SlowConsoleClient, ctrl_c_closes_with_mark_c_and_keeps_the_partial_file)
     EXPECT_TRUE(Exists(Partial()));
     EXPECT_EQ(ReadFileText(ChosenFolder() + "data/big.bin.des"), Md5Of(content));
     EXPECT_FALSE(Exists(ChosenFolder() + "data/big.bin"));
-    EXPECT_FALSE(Exists(RunDir() + "/update.txt"));
-    EXPECT_FALSE(Exists(RunDir() + "/setup.txt"));
+    EXPECT_EQ(ReadFileText(RunDir() + "/update.txt"), "left over");
+    EXPECT_EQ(ReadFileText(RunDir() + "/setup.txt"), "left over");
     EXPECT_EQ(Reports(), (std::vector<std::string>{"S", "SC"}));
 }
 
@@ -583,6 +583,23 @@ TEST_F(SignedConsoleClient, refused_signatures_end_with_status_1_and_nothing_fet
         for (std::size_t i = requestsBefore; i < requested.size(); ++i)
             EXPECT_EQ(requested[i].rfind("/lists/", 0), 0u) << requested[i];
     }
+}
+
+TEST_F(ConsoleClient, folder_that_cannot_be_written_ends_with_status_2_and_is_forgotten)
+{
+    Publish({{"a.bin", "a"}}, "a.bin");
+    fs::create_directories(ChosenFolder());
+    ASSERT_TRUE(Store().Write(kRegKey, ChosenFolder()));
+    CliResult result;
+    {
+        ImmutableFolder frozen(ChosenFolder());
+        ASSERT_TRUE(frozen.Ok());
+        result = Run({});
+    }
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_NE(result.err.find("下载路径无法写入:\n" + ChosenFolder() + "\n"), std::string::npos) << result.err;
+    EXPECT_EQ(Store().Read(kRegKey).value_or(""), "") << "the next start asks for a folder";
+    EXPECT_TRUE(fs::is_empty(ChosenFolder()));
 }
 
 TEST(console_client_usage, help_and_version_end_at_once)

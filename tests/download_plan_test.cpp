@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "planning/Md5.h"
+#include "platform/FolderBeneath.h"
 #include "support/TempDir.h"
 #include "support/TestData.h"
 
@@ -32,6 +33,14 @@ struct FakeSizes {
 };
 
 constexpr const char* Base = "http://files.example/game/";
+
+// The plan as a check run builds it: beneath the folder held open.
+PlannedFiles Build(const std::string& folder, const std::string& baseUrl, const std::vector<FileLine>& files,
+                   const RemoteSizeQuery& querySize)
+{
+    const FolderBeneath beneath(folder.empty() ? std::string("./") : folder);
+    return BuildDownloadPlan(beneath, folder, baseUrl, files, querySize);
+}
 
 } // namespace
 
@@ -100,7 +109,7 @@ TEST(download_plan, decision_table_gives_exact_flags_and_totals)
     const std::vector<FileLine> files = {Line("present.bin", Md5Of(good)), Line("changed.bin", Md5Of(bad)),
                                          Line("resumed.bin", Md5Of(resumed)), Line("stale.bin", Md5Of(stale))};
 
-    const PlannedFiles plan = BuildDownloadPlan(folder, Base, files, server.Query());
+    const PlannedFiles plan = Build(folder, Base, files, server.Query());
 
     struct Row {
         const char* name;
@@ -130,7 +139,7 @@ TEST(download_plan, decision_table_gives_exact_flags_and_totals)
     EXPECT_EQ(server.asked.size(), 4u);
 }
 
-TEST(download_plan, uppercase_digest_never_matches_so_the_file_is_fetched_again)
+TEST(download_plan, uppercase_digest_matches_the_present_file_so_it_is_kept)
 {
     TempDir dir;
     const std::string content = "exact bytes";
@@ -141,13 +150,14 @@ TEST(download_plan, uppercase_digest_never_matches_so_the_file_is_fetched_again)
     FakeSizes server;
     server.sizes = {{std::string(Base) + "upper.bin", content.size()}};
 
-    const PlannedFiles plan = BuildDownloadPlan(dir.Folder(), Base, {Line("upper.bin", upper)}, server.Query());
+    const PlannedFiles plan = Build(dir.Folder(), Base, {Line("upper.bin", upper)}, server.Query());
 
     const PlanEntry& entry = plan.entries.at(0);
-    EXPECT_NE(entry.localDiffers, 0);
-    EXPECT_EQ(entry.needed, 1);
-    EXPECT_EQ(plan.bytesToFetch, content.size());
-    EXPECT_EQ(plan.bytesDone, 0u);
+    EXPECT_EQ(entry.localDiffers, 0);
+    EXPECT_EQ(entry.needed, 0);
+    EXPECT_EQ(plan.bytesToFetch, 0u);
+    EXPECT_EQ(plan.bytesDone, content.size());
+    EXPECT_EQ(ReadFileText(dir.Folder() + "upper.bin"), content);
 }
 
 TEST(download_plan, nested_names_make_their_folders_and_ask_the_size_with_slashes)
@@ -156,7 +166,7 @@ TEST(download_plan, nested_names_make_their_folders_and_ask_the_size_with_slashe
     FakeSizes server;
     server.sizes = {{std::string(Base) + "a/b/deep.dat", 42}};
 
-    const PlannedFiles plan = BuildDownloadPlan(dir.Folder(), Base, {Line("a\\b\\deep.dat", Md5Of("x"))}, server.Query());
+    const PlannedFiles plan = Build(dir.Folder(), Base, {Line("a\\b\\deep.dat", Md5Of("x"))}, server.Query());
 
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "a"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "a" / "b"));
@@ -175,7 +185,7 @@ TEST(download_plan, empty_folder_marks_every_file_needed_and_touches_nothing)
     FakeSizes server;
     server.sizes = {{std::string(Base) + "here.bin", 33}, {std::string(Base) + "sub/x.bin", 10}};
 
-    const PlannedFiles plan = BuildDownloadPlan("", Base, {Line("here.bin", Md5Of("present in the working directory")),
+    const PlannedFiles plan = Build("", Base, {Line("here.bin", Md5Of("present in the working directory")),
                                           Line("sub\\x.bin", Md5Of("x"))},
                       server.Query());
     std::filesystem::current_path(cwd);
@@ -198,7 +208,7 @@ TEST(download_plan, unknown_size_is_zero_and_never_borrowed_from_the_previous_fi
     server.sizes = {{std::string(Base) + "known.bin", 9000}};
     dir.Write("unknown.bin.tmp", std::string(500, 'p')); // longer than the unknown size
 
-    const PlannedFiles plan = BuildDownloadPlan(dir.Folder(), Base,
+    const PlannedFiles plan = Build(dir.Folder(), Base,
                       {Line("known.bin", Md5Of("k")), Line("unknown.bin", Md5Of("u"))}, server.Query());
 
     EXPECT_EQ(plan.entries.at(0).size, 9000u);
@@ -216,7 +226,7 @@ TEST(download_plan, more_than_a_thousand_lines_are_all_planned)
     std::vector<FileLine> files;
     for (int i = 0; i < 1500; ++i)
         files.push_back(Line("f" + std::to_string(i), Md5Of(std::to_string(i))));
-    const PlannedFiles plan = BuildDownloadPlan(dir.Folder(), Base, files, [](const std::string&) { return std::uint64_t{2}; });
+    const PlannedFiles plan = Build(dir.Folder(), Base, files, [](const std::string&) { return std::uint64_t{2}; });
 
     EXPECT_EQ(plan.FileCount(), 1500);
     EXPECT_EQ(plan.entries.back().path, dir.Folder() + "f1499");

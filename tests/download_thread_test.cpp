@@ -8,6 +8,8 @@
 #include <random>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "run/Commands.h"
@@ -188,56 +190,70 @@ TEST_F(DownloadRun, uppercase_listed_digest_names_the_same_bytes_and_completes)
     EXPECT_EQ(Marks(), "SD");
 }
 
-TEST_F(DownloadRun, locked_final_name_keeps_the_complete_partial_names_the_file_and_retries_the_rename)
+// Something planted at one of a listed file's names, or on the way to it:
+// the run never opens, follows or removes it. It names the path, fetches
+// nothing and waits; once the thing is gone, continue completes the file.
+TEST_F(DownloadRun, link_fifo_or_folder_at_a_listed_name_is_named_and_nothing_outside_is_touched)
 {
-    const std::string content = RandomBytes(200000, 3);
-    const std::string md5 = Md5Of(content);
-    NginxServer server;
-    server.Put("game/locked.bin", content);
-    SetBaseUrl(server.BaseUrl() + "game/");
-    PlanFile("locked.bin", md5, content.size());
-    const std::string path = folder.Folder() + "locked.bin";
-    // A non-empty folder in the way: the rename cannot replace it.
-    folder.Write("locked.bin/keep", "x");
+    struct Case {
+        const char* label;
+        const char* listed;  // relative name in the plan
+        const char* planted; // where the thing stands, relative to the folder
+        enum { LinkToFile, LinkToFolder, Fifo, Folder } kind;
+        const char* named; // the path the message names, relative to the folder
+    };
+    const Case cases[] = {
+        {"link at the side file", "x.bin", "x.bin.des", Case::LinkToFile, "x.bin.des"},
+        {"link at the partial file", "x.bin", "x.bin.tmp", Case::LinkToFile, "x.bin.tmp"},
+        {"link at the file", "x.bin", "x.bin", Case::LinkToFile, "x.bin"},
+        {"folder link on the way", "sub/x.bin", "sub", Case::LinkToFolder, "sub/x.bin"},
+        {"fifo at the file", "x.bin", "x.bin", Case::Fifo, "x.bin"},
+        {"folder at the file", "x.bin", "x.bin", Case::Folder, "x.bin"},
+        {"folder at the side file", "x.bin", "x.bin.des", Case::Folder, "x.bin.des"},
+    };
+    const std::string content = RandomBytes(40000, 11);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TearDown();
+        SetUp();
+        m_plan = PlannedFiles{};
+        for (const auto& entry : fs::directory_iterator(folder.Path()))
+            fs::remove_all(entry.path());
+        TempDir outside;
+        const std::string secret = outside.Write("secret.txt", "outside the folder");
+        FaultServer server;
+        server.SetBody(content);
+        SetBaseUrl(server.BaseUrl());
+        PlanFile(c.listed, Md5Of(content), content.size(), 1);
+        const std::string planted = folder.Folder() + c.planted;
+        switch (c.kind) {
+        case Case::LinkToFile: fs::create_symlink(secret, planted); break;
+        case Case::LinkToFolder: fs::create_directory_symlink(outside.Path(), planted); break;
+        case Case::Fifo: ASSERT_EQ(::mkfifo(planted.c_str(), 0644), 0); break;
+        case Case::Folder: fs::create_directories(planted + "/inner"); break;
+        }
 
-    StartDownload();
-    ASSERT_TRUE(WaitParked());
-    ASSERT_EQ(window.Messages().size(), 1u);
-    EXPECT_EQ(window.Messages()[0].text, "请关闭正在使用" + path + "文件的程序后重试!");
-    EXPECT_EQ(ReadFileText(path + ".tmp"), content) << "the complete partial file is kept";
-    EXPECT_EQ(ReadFileText(path + ".des"), md5) << "side file: the 32 digest characters alone";
-    EXPECT_EQ(Marks(), "S") << "a file in the way is no transfer failure";
+        const std::size_t shown = window.Messages().size();
+        StartDownload();
+        ASSERT_TRUE(WaitParked());
+        ASSERT_EQ(window.Messages().size(), shown + 1);
+        EXPECT_EQ(window.Messages().back().text, folder.Folder() + c.named +
+                                                 "不是普通文件(可能是链接、管道、设备或文件夹)!\n请移走它后继续下载!");
+        EXPECT_EQ(g_downloadSession.LastFailure().result, FileResult::NotAFile);
+        EXPECT_TRUE(server.Requests().empty()) << "nothing is fetched";
+        EXPECT_EQ(ReadFileText(secret), "outside the folder");
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(outside.Path()))
+            names.push_back(entry.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{"secret.txt"}) << "nothing made outside";
+        EXPECT_EQ(Marks(), "S") << "something in the way is no transfer failure";
 
-    fs::remove_all(path);
-    OnStartButton();
-    ASSERT_TRUE(WaitFinished());
-    EXPECT_EQ(ReadFileText(path), content);
-    EXPECT_FALSE(Exists(path + ".tmp"));
-    EXPECT_FALSE(Exists(path + ".des"));
-    EXPECT_EQ(Marks(), "SRD");
-}
-
-TEST_F(DownloadRun, damaged_file_that_cannot_be_deleted_is_named_and_deleted_on_continue)
-{
-    const std::string content = RandomBytes(100000, 4);
-    FaultServer server;
-    server.SetBody(content);
-    SetBaseUrl(server.BaseUrl());
-    PlanFile("damaged.bin", Md5Of(content), content.size(), 1);
-    const std::string path = folder.Folder() + "damaged.bin";
-    folder.Write("damaged.bin/inner", "in the way");
-
-    StartDownload();
-    ASSERT_TRUE(WaitParked());
-    ASSERT_EQ(window.Messages().size(), 1u);
-    EXPECT_EQ(window.Messages()[0].text, "请关闭正在使用" + path + "文件的程序后重试!");
-    EXPECT_TRUE(server.Requests().empty()) << "nothing is fetched before the damaged file is gone";
-
-    fs::remove_all(path);
-    folder.Write("damaged.bin", "old damaged bytes");
-    OnStartButton();
-    ASSERT_TRUE(WaitFinished());
-    EXPECT_EQ(ReadFileText(path), content);
+        fs::remove_all(planted);
+        OnStartButton();
+        ASSERT_TRUE(WaitFinished());
+        EXPECT_EQ(ReadFileText(folder.Folder() + c.listed), content);
+        EXPECT_EQ(ReadFileText(secret), "outside the folder");
+    }
 }
 
 TEST_F(DownloadRun, side_file_that_cannot_be_written_stops_before_any_partial_file_and_is_retried)
@@ -248,17 +264,19 @@ TEST_F(DownloadRun, side_file_that_cannot_be_written_stops_before_any_partial_fi
     SetBaseUrl(server.BaseUrl());
     PlanFile("side.bin", Md5Of(content), content.size());
     const std::string path = folder.Folder() + "side.bin";
-    folder.Write("side.bin.des/inner", "in the way");
-
-    StartDownload();
-    ASSERT_TRUE(WaitParked());
+    {
+        // A folder that takes no new file, even from root.
+        ImmutableFolder frozen(folder.Path());
+        ASSERT_TRUE(frozen.Ok());
+        StartDownload();
+        ASSERT_TRUE(WaitParked());
+    }
     ASSERT_EQ(window.Messages().size(), 1u);
     EXPECT_EQ(window.Messages()[0].text, "磁盘空间不足!\n请释放空间!");
     EXPECT_FALSE(Exists(path + ".tmp")) << "no partial file without the version it belongs to";
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_EQ(Marks(), "SE");
 
-    fs::remove_all(path + ".des");
     OnStartButton();
     ASSERT_TRUE(WaitFinished());
     EXPECT_EQ(ReadFileText(path), content);
@@ -276,21 +294,23 @@ TEST_F(DownloadRun, pause_asked_while_no_transfer_runs_holds_before_the_next_fil
     folder.Write("first.bin/inner", "in the way");
 
     StartDownload();
-    ASSERT_TRUE(WaitParked()); // the first file cannot take its name
+    ASSERT_TRUE(WaitParked()); // a folder holds the first file's name
     fs::remove_all(folder.Folder() + "first.bin");
     // The user continues and at once pauses again: the pause arrives while
-    // the run is placing the first file, before the next transfer begins.
+    // the run is preparing the first file, before its transfer begins.
     OnStartButton();
     OnStartButton();
     EXPECT_TRUE(g_downloadSession.pause.Requested());
 
-    ASSERT_TRUE(Eventually([&] { return Exists(folder.Folder() + "first.bin"); }));
+    // The run has taken the continue (the face shows it) and parks again.
+    ASSERT_TRUE(Eventually([&] { return window.Face() == StartFace::Continue; }));
     ASSERT_TRUE(WaitParked());
-    EXPECT_FALSE(Exists(folder.Folder() + "second.bin")) << "the second file waits for the user";
-    EXPECT_EQ(window.Face(), StartFace::Continue);
+    EXPECT_FALSE(Exists(folder.Folder() + "first.bin"));
+    EXPECT_FALSE(Exists(folder.Folder() + "second.bin")) << "the files wait for the user";
 
     OnStartButton();
     ASSERT_TRUE(WaitFinished());
+    EXPECT_EQ(ReadFileText(folder.Folder() + "first.bin"), content);
     EXPECT_EQ(ReadFileText(folder.Folder() + "second.bin"), content);
     EXPECT_EQ(Marks(), "SRPRD");
 }

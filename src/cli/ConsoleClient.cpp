@@ -13,6 +13,7 @@
 
 #include "app/LocalConfig.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/RetryPolicy.h"
 #include "platform/WorkerThread.h"
 #include "run/Commands.h"
 #include "run/DownloadFolderChoice.h"
@@ -32,14 +33,15 @@ int StatusOfCheck(CheckOutcome outcome)
     switch (outcome) {
     case CheckOutcome::NoSpace: return ExitNoSpace;
     case CheckOutcome::FolderGone:
+    case CheckOutcome::ListsNotWritten: // the folder is forgotten: name another
     case CheckOutcome::NoWindow: return ExitUsage;
     case CheckOutcome::Ready:
     case CheckOutcome::NothingToFetch: return ExitAllPresent;
     case CheckOutcome::ListsNotFetched:
-    case CheckOutcome::ListsNotWritten:
     case CheckOutcome::Maintenance:
     case CheckOutcome::ListRefused:
     case CheckOutcome::SignatureRefused: break;
+    case CheckOutcome::Failed: break;
     }
     return ExitListsFailed;
 }
@@ -180,8 +182,7 @@ void RunConsoleClient(const CliOptions& options)
 
     bool clicked = false;
     int handledFailures = 0;
-    int failedEntry = -2;
-    int failuresInRow = 0;
+    RetryPolicy retry(options.retries, options.retryWait);
     Clock::time_point resumeAt{}; // a failed transfer is resumed from then on
     std::optional<Clock::time_point> downloadStarted;
     Clock::time_point lastDraw{};
@@ -207,22 +208,19 @@ void RunConsoleClient(const CliOptions& options)
                 const int failures = session.Failures();
                 if (failures != handledFailures) {
                     handledFailures = failures;
-                    const int entry = session.LastFailure().entry;
-                    if (entry != failedEntry) {
-                        failedEntry = entry;
-                        failuresInRow = 0;
-                    }
-                    if (++failuresInRow > options.retries) {
-                        window.PrintLine("zorvath-cli: giving up after " + std::to_string(failuresInRow) +
+                    const RetryPolicy::Decision next =
+                        retry.OnFailure(session.LastFailure().entry, session.bytesDone.load());
+                    if (next.giveUp) {
+                        window.PrintLine("zorvath-cli: giving up after " + std::to_string(next.failuresInRow) +
                                              " failures in a row on one file; run again to continue",
                                          true);
                         Finish(ExitFileFailed);
                     }
                     resumeAt = now + std::chrono::duration_cast<Clock::duration>(
-                                         std::chrono::duration<double>(options.retryWait));
+                                         std::chrono::duration<double>(next.waitSeconds));
                     char note[96];
                     std::snprintf(note, sizeof note, "zorvath-cli: continuing in %g s (failure %d of %d allowed)",
-                                  options.retryWait, failuresInRow, options.retries);
+                                  next.waitSeconds, next.failuresInRow, options.retries);
                     window.PrintLine(note);
                 }
                 if (now >= resumeAt)

@@ -4,9 +4,27 @@
 
 #include <unistd.h>
 
+#include "platform/TextConversion.h"
 #include "run/Messages.h"
 
 namespace {
+
+// Text that may carry names, the version line or other server text, made
+// safe for a terminal line by line: the run's own line breaks stay, every
+// other control character is escaped.
+std::string Printable(const std::string& text)
+{
+    std::string out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find('\n', start);
+        out += EscapeControlCharacters(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            return out;
+        out += '\n';
+        start = end + 1;
+    }
+}
 
 bool IsSpeedLine(const std::string& text)
 {
@@ -63,7 +81,7 @@ void ConsoleWindow::SetText(int control, const std::string& utf8Text)
         }
         m_lastStatus = utf8Text;
         BreakProgressLocked();
-        WriteLocked(STDOUT_FILENO, utf8Text + "\n");
+        WriteLocked(STDOUT_FILENO, Printable(utf8Text) + "\n");
         break;
     }
     case IDC_VERSION:
@@ -71,7 +89,7 @@ void ConsoleWindow::SetText(int control, const std::string& utf8Text)
             return;
         m_lastVersion = utf8Text;
         BreakProgressLocked();
-        WriteLocked(STDOUT_FILENO, utf8Text + "\n");
+        WriteLocked(STDOUT_FILENO, Printable(utf8Text) + "\n");
         break;
     case IDC_FOLDER: {
         // The field shows a space before a folder, or a prompt instead.
@@ -80,9 +98,9 @@ void ConsoleWindow::SetText(int control, const std::string& utf8Text)
         m_lastFolder = utf8Text;
         BreakProgressLocked();
         if (utf8Text.front() == ' ')
-            WriteLocked(STDOUT_FILENO, kFolderLabel + utf8Text + "\n");
+            WriteLocked(STDOUT_FILENO, kFolderLabel + Printable(utf8Text) + "\n");
         else
-            WriteLocked(STDOUT_FILENO, utf8Text + "\n");
+            WriteLocked(STDOUT_FILENO, Printable(utf8Text) + "\n");
         break;
     }
     default:
@@ -106,7 +124,7 @@ MessageAnswer ConsoleWindow::Message(MessageOwner, const std::string& utf8Text, 
     {
         std::lock_guard lock(m_mutex);
         BreakProgressLocked();
-        WriteLocked(STDERR_FILENO, utf8Text + "\n");
+        WriteLocked(STDERR_FILENO, Printable(utf8Text) + "\n");
     }
     return buttons == MessageButtons::OkCancel ? MessageAnswer::Cancel : MessageAnswer::Ok;
 }
@@ -149,5 +167,5 @@ void ConsoleWindow::PrintLine(const std::string& line, bool error)
     if (m_quiet && !error)
         return;
     BreakProgressLocked();
-    WriteLocked(error ? STDERR_FILENO : STDOUT_FILENO, line + "\n");
+    WriteLocked(error ? STDERR_FILENO : STDOUT_FILENO, Printable(line) + "\n");
 }

@@ -1,12 +1,12 @@
 #include "planning/DownloadPlan.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
-#include "planning/Md5.h"
 #include "planning/PartialFile.h"
-#include "platform/PathExists.h"
+#include "platform/FolderBeneath.h"
 #include "platform/TextConversion.h"
 
 int CompareDigestText(const char computed[32], const std::array<char, 32>& listed)
@@ -32,26 +32,20 @@ int CompareDigestTextIgnoringCase(const char computed[32], const std::array<char
 
 namespace {
 
-// Makes every directory level of relativePath below folder, outer first.
-// Failures are left for the file test to find.
-void MakeDirectoriesOf(const std::string& folder, const std::string& relativePath)
+// A name no list can give (it starts with a dot and holds the process id).
+std::string ProbeName()
 {
-    for (std::size_t slash = relativePath.find('/'); slash != std::string::npos;
-         slash = relativePath.find('/', slash + 1)) {
-        const std::string directory = folder + relativePath.substr(0, slash + 1);
-        if (!PathExists(directory))
-            ::mkdir(directory.c_str(), 0777);
-    }
+    return ".zorvath-write-test-" + std::to_string(::getpid());
 }
 
-int CompareFileDigest(const std::string& path, const std::array<char, 32>& listed)
+// Notes the first failure of the disk; links and other types are left for
+// the download run to name.
+void NoteUnwritable(PlannedFiles& plan, FolderStatus status, const std::string& path)
 {
-    // A file that cannot be read digests as zeros and so differs.
-    unsigned char digest[16] = {};
-    Md5Context context;
-    DigestFile(path, &context, digest);
-    const std::string text = DigestToHex(digest);
-    return CompareDigestText(text.data(), listed);
+    if (status.result == FolderResult::IoError && plan.unwritable.Ok()) {
+        plan.unwritable = status;
+        plan.unwritablePath = path;
+    }
 }
 
 } // namespace
@@ -65,7 +59,7 @@ bool PlannedFiles::AnyNeeded() const
     return false;
 }
 
-PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& baseUrl,
+PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& folderPath, const std::string& baseUrl,
                                const std::vector<FileLine>& files, const RemoteSizeQuery& querySize)
 {
     PlannedFiles plan;
@@ -77,19 +71,26 @@ PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& bas
     for (const FileLine& file : files) {
         const std::string relative = ListedNameToLocalPath(LocaleToUtf8(file.name));
         PlanEntry entry;
-        entry.path = folder + relative;
+        entry.path = folderPath + relative;
         std::copy(file.md5.begin(), file.md5.end(), entry.md5.begin());
-        const PartialFile partial(entry.path);
+        const PartialFile partial(folder, folderPath, relative);
 
         bool exists = false;
-        if (folder.empty()) {
+        PartialFile::Name which = PartialFile::Name::Final;
+        FolderStatus status;
+        if (!folderPath.empty()) {
+            status = folder.MakeDirectoriesOf(relative);
+            NoteUnwritable(plan, status, folderPath + relative.substr(0, relative.rfind('/') + 1));
+            if (status.Ok())
+                status = partial.CheckNames(which);
+        }
+        if (folderPath.empty() || !status.Ok()) {
             entry.localDiffers = 1;
             entry.partialDiffers = 1;
         } else {
-            MakeDirectoriesOf(folder, relative);
-            exists = PathExists(entry.path);
+            exists = folder.Exists(relative).Ok();
             if (exists)
-                entry.localDiffers = CompareFileDigest(entry.path, file.md5);
+                entry.localDiffers = partial.CompareFinal(file.md5);
             entry.partialDiffers = partial.CompareSideFile(file.md5);
         }
 
@@ -113,6 +114,15 @@ PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& bas
             }
         }
         plan.entries.push_back(std::move(entry));
+    }
+
+    if (!folderPath.empty() && plan.AnyNeeded() && plan.unwritable.Ok()) {
+        UniqueFd probe;
+        const std::string name = ProbeName();
+        const FolderStatus status = folder.CreateFresh(name, probe);
+        NoteUnwritable(plan, status, folderPath);
+        if (status.Ok())
+            folder.Unlink(name);
     }
 
     plan.totalBytes = totalBytes;

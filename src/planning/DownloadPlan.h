@@ -8,6 +8,9 @@
 
 #include "planning/PlanEntry.h"
 #include "planning/ServerLists.h"
+#include "platform/FolderResult.h"
+
+class FolderBeneath;
 
 // Asks the server for one file's size; 0 when the size is unknown (the query
 // failed or the answer carried no length).
@@ -24,6 +27,11 @@ struct PlannedFiles {
     std::uint64_t totalBytes = 0;   // sum of the listed files' sizes
     std::uint64_t bytesToFetch = 0; // what is still to come over the network
     std::uint64_t bytesDone = 0;    // present files and usable partial bytes
+    // The first write into the folder that failed for a reason of the disk
+    // (read-only, full, no permission: FolderResult::IoError), and where; Ok
+    // when the folder took what the plan wrote.
+    FolderStatus unwritable;
+    std::string unwritablePath;
 
     int FileCount() const { return static_cast<int>(entries.size()); }
     // Whether any file must still be brought into place. Judged by the files,
@@ -43,15 +51,21 @@ int CompareDigestText(const char computed[32], const std::array<char, 32>& liste
 int CompareDigestTextIgnoringCase(const char computed[32], const std::array<char, 32>& listed);
 
 // Judges every listed file against the disk. folder is the run's download
-// folder ("" or ending in '/').
+// folder held open, folderPath its path ("" or ending in '/'); every file is
+// reached through folder, never through a link.
 //
 // Per file: the directories of its name are made below folder, outer to inner;
-// a present file whose digest text equals the listed one is complete; any
-// other file is needed, and resumes from its .tmp partial file when no .des
-// side file disagrees with the listed digest. With an empty folder nothing on
-// disk is looked at and every file is needed. Each file's size comes from
-// querySize with baseUrl + its name in the list's character set.
+// a present file whose digest text equals the listed one, without regard to
+// case, is complete; any other file is needed, and resumes from its .tmp
+// partial file when no .des side file disagrees with the listed digest. A
+// name taken by a link, a FIFO, a device or a folder (or a link on the way)
+// is needed with nothing on disk trusted: the download run names it. When
+// anything is needed the folder is tried with a fresh file that is removed
+// again; a folder that cannot be written is reported in unwritable. With an
+// empty folderPath nothing on disk is looked at and every file is needed.
+// Each file's size comes from querySize with baseUrl + its name in the list's
+// character set.
 //
-// Runs on the calling thread; the names must have passed UnsafeNameReason.
-PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& baseUrl,
+// Runs on the calling thread; the names must have passed ReadUpdateList.
+PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& folderPath, const std::string& baseUrl,
                                const std::vector<FileLine>& files, const RemoteSizeQuery& querySize);

@@ -1,93 +1,152 @@
 #include "planning/PartialFile.h"
 
-#include <cctype>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "planning/DownloadPlan.h"
 #include "planning/Md5.h"
 #include "platform/AtomicFile.h"
+#include "platform/FolderBeneath.h"
 
 namespace {
 
 // Up to 32 bytes of the file's start; the count read, or -1 when it cannot be
 // opened.
-int ReadHead(const std::string& path, char head[32])
+int ReadHead(const FolderBeneath& folder, const std::string& relative, char head[32])
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd file;
+    if (!folder.OpenForReading(relative, file).Ok())
         return -1;
     int total = 0;
     while (total < 32) {
-        const ssize_t n = ::read(fd, head + total, static_cast<std::size_t>(32 - total));
+        const ssize_t n = ::read(file.Get(), head + total, static_cast<std::size_t>(32 - total));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         total += static_cast<int>(n);
     }
-    ::close(fd);
     return total;
+}
+
+// The file's digest text, or nothing when it cannot be opened or read.
+std::optional<std::string> DigestText(const FolderBeneath& folder, const std::string& relative)
+{
+    UniqueFd file;
+    if (!folder.OpenForReading(relative, file).Ok())
+        return std::nullopt;
+    Md5Context context;
+    unsigned char digest[16];
+    if (DigestDescriptor(file.Get(), &context, digest) != DigestFileOk)
+        return std::nullopt;
+    return DigestToHex(digest);
 }
 
 } // namespace
 
+std::string PartialFile::RelativeName(Name name) const
+{
+    switch (name) {
+    case Name::Partial: return m_relative + ".tmp";
+    case Name::Side: return m_relative + ".des";
+    case Name::Final: break;
+    }
+    return m_relative;
+}
+
+FolderStatus PartialFile::CheckNames(Name& which) const
+{
+    for (const Name name : {Name::Final, Name::Partial, Name::Side}) {
+        const FolderStatus status = m_folder.Exists(RelativeName(name));
+        if (!status.Ok() && status.result != FolderResult::NotFound) {
+            which = name;
+            return status;
+        }
+    }
+    return FolderStatus{};
+}
+
+FolderStatus PartialFile::MakeFolders() const
+{
+    return m_folder.MakeDirectoriesOf(m_relative);
+}
+
 int PartialFile::CompareSideFile(const Digest& listed) const
 {
     char head[32] = {};
-    if (ReadHead(SidePath(), head) < 0)
+    if (ReadHead(m_folder, RelativeName(Name::Side), head) < 0)
         return 0;
     const int order = std::memcmp(head, listed.data(), listed.size());
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
-bool PartialFile::WriteSideFile(const Digest& md5) const
+FolderStatus PartialFile::WriteSideFile(const Digest& md5) const
 {
-    char head[33] = {};
-    struct stat info {};
-    if (::stat(SidePath().c_str(), &info) == 0 && info.st_size == 32 && ReadHead(SidePath(), head) == 32 &&
+    const std::string side = RelativeName(Name::Side);
+    char head[32] = {};
+    std::uint64_t length = 0;
+    if (m_folder.Length(side, length).Ok() && length == 32 && ReadHead(m_folder, side, head) == 32 &&
         std::memcmp(head, md5.data(), md5.size()) == 0)
-        return true;
+        return FolderStatus{};
 
-    return WriteFileAtomically(SidePath(), std::string(md5.data(), md5.size()));
+    // The new text goes beside the side file first, then takes its name.
+    const std::string fresh = side + ".new";
+    UniqueFd file;
+    FolderStatus status = m_folder.OpenForWriting(fresh, file);
+    if (!status.Ok())
+        return status;
+    const bool written = WriteWholly(file.Get(), std::string(md5.data(), md5.size())) && ::fsync(file.Get()) == 0;
+    const int error = errno != 0 ? errno : EIO;
+    file.Reset();
+    if (!written) {
+        m_folder.Unlink(fresh);
+        return FolderStatus{FolderResult::IoError, error};
+    }
+    status = m_folder.Rename(fresh, side);
+    if (!status.Ok())
+        m_folder.Unlink(fresh);
+    return status;
 }
 
 std::uint64_t PartialFile::PartialLength() const
 {
-    struct stat info {};
-    if (::stat(PartialPath().c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    std::uint64_t length = 0;
+    if (!m_folder.Length(RelativeName(Name::Partial), length).Ok())
         return 0;
-    return static_cast<std::uint64_t>(info.st_size);
+    return length;
+}
+
+FolderStatus PartialFile::OpenPartial(UniqueFd& file) const
+{
+    return m_folder.OpenForAppend(RelativeName(Name::Partial), file);
 }
 
 bool PartialFile::PartialMatches(const Digest& listed) const
 {
-    Md5Context context;
-    unsigned char digest[16];
-    if (DigestFile(PartialPath(), &context, digest) != DigestFileOk)
-        return false;
-    const std::string hex = DigestToHex(digest);
-    for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(listed[i])) != static_cast<unsigned char>(hex[i]))
-            return false;
-    }
-    return true;
+    const auto text = DigestText(m_folder, RelativeName(Name::Partial));
+    return text && CompareDigestTextIgnoringCase(text->data(), listed) == 0;
 }
 
-int PartialFile::Commit() const
+int PartialFile::CompareFinal(const Digest& listed) const
 {
-    if (std::rename(PartialPath().c_str(), m_path.c_str()) != 0)
-        return errno != 0 ? errno : EIO;
-    ::unlink(SidePath().c_str());
-    return 0;
+    const unsigned char zeros[16] = {};
+    const std::string text = DigestText(m_folder, RelativeName(Name::Final)).value_or(DigestToHex(zeros));
+    return CompareDigestTextIgnoringCase(text.data(), listed);
 }
 
-bool RemoveFile(const std::string& path)
+FolderStatus PartialFile::Remove(Name name) const
 {
-    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    const FolderStatus status = m_folder.Unlink(RelativeName(name));
+    return status.result == FolderResult::NotFound ? FolderStatus{} : status;
+}
+
+FolderStatus PartialFile::Commit() const
+{
+    const FolderStatus status = m_folder.Rename(RelativeName(Name::Partial), RelativeName(Name::Final));
+    if (status.Ok())
+        m_folder.Unlink(RelativeName(Name::Side));
+    return status;
 }

@@ -105,30 +105,6 @@ NameFault UnsafeNameFault(const std::string& name)
     return NameFault::None;
 }
 
-std::optional<std::string> UnsafeNameReason(const std::string& name)
-{
-    switch (UnsafeNameFault(name)) {
-    case NameFault::None:
-        return std::nullopt;
-    case NameFault::Empty:
-    case NameFault::EndsWithSeparator:
-        return std::string("没有文件名");
-    case NameFault::Absolute:
-        return std::string("是绝对路径");
-    case NameFault::DriveLetter:
-        return std::string("带有盘符");
-    case NameFault::ParentComponent:
-        return std::string("含有\"..\"");
-    case NameFault::EmptyComponent:
-        return std::string("含有空的目录层级");
-    case NameFault::DotComponent:
-        return std::string("含有\".\"");
-    case NameFault::ControlCharacter:
-        return std::string("含有控制字符");
-    }
-    return std::string("不可用");
-}
-
 bool IsDigestText(const std::string& text)
 {
     if (text.size() != 32)

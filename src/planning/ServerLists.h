@@ -78,9 +78,6 @@ enum class NameFault : int {
 // '\' and '/' count as separators.
 NameFault UnsafeNameFault(const std::string& name);
 
-// The same judgement as a short user text, or nothing when the name is safe.
-std::optional<std::string> UnsafeNameReason(const std::string& name);
-
 // ---------------------------------------------------------------------------
 // Whole-list readers with limits: what the run should use. A list from the
 // server is hostile input: these readers hold at most one line (plus what was

@@ -10,3 +10,7 @@
 // given permission bits. False when any step failed (the temporary is then
 // removed and path is as it was). Any thread.
 bool WriteFileAtomically(const std::string& path, const std::string& content, mode_t mode = 0644);
+
+// Writes every byte of content at fd's position, retrying short writes and
+// interrupted calls. False when a write failed.
+bool WriteWholly(int fd, const std::string& content);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "planning/ServerLists.h"
+
 // How a check run ended. The values are stable: the console client maps them
 // to exit statuses.
 enum class CheckOutcome : int {
@@ -11,11 +13,12 @@ enum class CheckOutcome : int {
     FolderGone = 2,      // the download folder vanished: the player chooses again
     NoSpace = 3,         // too little free space in the folder (and no other drive took it)
     ListsNotFetched = 4, // a list could not be fetched: the network or the server
-    ListsNotWritten = 5, // a list could not be written into the download folder
+    ListsNotWritten = 5, // the download folder cannot be written (read-only, full, not ours)
     Maintenance = 6,     // the server says no update is available now
     ListRefused = 7,     // a list names something the run will not touch
     NoWindow = 8,        // no window was published: nothing was done
     SignatureRefused = 9, // a public key is configured and the lists' signatures do not hold
+    Failed = 10,          // the check ended on an unexpected error (out of memory)
 };
 
 // Why signed lists were refused (SignatureRefused). Stable values.
@@ -38,8 +41,9 @@ enum class SignatureRefusal : int {
 struct CheckRefusal {
     std::string list;      // "update.txt" or "setup.txt"
     int line = 0;          // 1-based
-    std::string reason;    // why, in the player's words (UTF-8)
-    std::string name;      // the offending name as listed (locale's character set)
+    ListFault fault = ListFault::None;
+    NameFault nameFault = NameFault::None; // for ListFault::UnsafeName
+    std::string name;      // the offending name as listed (locale's character set, may hold controls)
 };
 
 struct CheckResult {
@@ -49,6 +53,7 @@ struct CheckResult {
     std::uint64_t bytesFree = 0;   // NoSpace: bytes free in the folder
     CheckRefusal refusal;           // ListRefused only
     SignatureRefusal signature = SignatureRefusal::None; // SignatureRefused only
+    std::string unwritablePath;     // ListsNotWritten: where the folder refused a write
 };
 
 // The outcomes that end the program in the window: the lists cannot be used.
@@ -56,5 +61,5 @@ inline bool EndsTheProgram(CheckOutcome outcome)
 {
     return outcome == CheckOutcome::ListsNotFetched || outcome == CheckOutcome::ListsNotWritten ||
            outcome == CheckOutcome::Maintenance || outcome == CheckOutcome::ListRefused ||
-           outcome == CheckOutcome::SignatureRefused;
+           outcome == CheckOutcome::SignatureRefused || outcome == CheckOutcome::Failed;
 }

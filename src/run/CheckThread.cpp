@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
+#include <sstream>
 
 #include "app/LocalConfig.h"
 #include "app/SignedSequenceStore.h"
@@ -14,6 +14,7 @@
 #include "planning/Minisign.h"
 #include "planning/ServerLists.h"
 #include "platform/Drives.h"
+#include "platform/FolderBeneath.h"
 #include "platform/PathExists.h"
 #include "platform/TextConversion.h"
 #include "run/DownloadSession.h"
@@ -71,13 +72,12 @@ void ShowMessage(MessageOwner owner, const std::string& text)
         window->Message(owner, text);
 }
 
-CheckResult Refused(const std::string& folder, const std::string& list, int line, const std::string& name,
-                    const std::string& reason)
+CheckResult Refused(const std::string& folder, const ListRefusal& refusal)
 {
     CheckResult result;
     result.outcome = CheckOutcome::ListRefused;
     result.folder = folder;
-    result.refusal = CheckRefusal{list, line, reason, name};
+    result.refusal = CheckRefusal{refusal.list, refusal.lineNumber, refusal.fault, refusal.nameFault, refusal.name};
     return result;
 }
 
@@ -89,14 +89,11 @@ CheckResult Ended(CheckOutcome outcome, const std::string& folder)
     return result;
 }
 
-ListFetch FetchList(const std::string& configured, const std::string& path)
+// A list is read from memory: it never touches the download folder, so no
+// link planted there can take it anywhere.
+ListFetch FetchList(const std::string& configured, std::string& body)
 {
-    return UrlToFile(ListUrl(configured), path);
-}
-
-CheckOutcome FetchFailure(ListFetch fetched)
-{
-    return fetched == ListFetch::CannotWrite ? CheckOutcome::ListsNotWritten : CheckOutcome::ListsNotFetched;
+    return UrlToText(ListUrl(configured), MaxListBytes, body);
 }
 
 CheckResult SignatureRefused(const std::string& folder, SignatureRefusal refusal)
@@ -132,14 +129,6 @@ SignatureRefusal RefusalOf(SequenceDecision decision)
     return SignatureRefusal::StoreDamaged;
 }
 
-std::optional<std::string> ReadListBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // One fetched list against its signature, fetched from beside it on the
 // server: the seq:N it carries when it holds.
 SignatureRefusal VerifyList(const std::string& configured, const std::string& listBytes,
@@ -159,38 +148,27 @@ SignatureRefusal VerifyList(const std::string& configured, const std::string& li
 // With a public key configured, the fetched lists are read only when each
 // holds against its signature, both carry the same seq:N and that release
 // is not older than (nor a replacement of) one accepted before; the release
-// is then recorded. A result when they must not be read: the lists are
-// removed by then.
-std::optional<CheckResult> RefuseUnsignedLists(const LocalConfig& config, const MinisignPublicKey& key,
-                                               const std::string& folder, const std::string& updateListPath,
-                                               const std::string& setupListPath)
+// is then recorded. A result when they must not be read.
+std::optional<CheckResult> RefuseUnsignedLists(const MinisignPublicKey& key, const LocalConfig& config,
+                                               const std::string& folder, const std::string& updateBytes,
+                                               const std::string& setupBytes)
 {
-    const auto refuse = [&](CheckResult result) {
-        std::remove(updateListPath.c_str());
-        std::remove(setupListPath.c_str());
-        return std::optional<CheckResult>(std::move(result));
-    };
-    const std::optional<std::string> updateBytes = ReadListBytes(updateListPath);
-    const std::optional<std::string> setupBytes = ReadListBytes(setupListPath);
-    if (!updateBytes || !setupBytes)
-        return refuse(Ended(CheckOutcome::ListsNotFetched, folder));
-
     std::uint64_t updateSequence = 0;
     std::uint64_t setupSequence = 0;
-    SignatureRefusal refusal = VerifyList(config.m_strUpdate, *updateBytes, key, updateSequence);
+    SignatureRefusal refusal = VerifyList(config.m_strUpdate, updateBytes, key, updateSequence);
     if (refusal == SignatureRefusal::None)
-        refusal = VerifyList(config.m_strSetup, *setupBytes, key, setupSequence);
+        refusal = VerifyList(config.m_strSetup, setupBytes, key, setupSequence);
     if (refusal == SignatureRefusal::None && updateSequence != setupSequence)
         refusal = SignatureRefusal::SequenceMismatch;
     if (refusal != SignatureRefusal::None)
-        return refuse(SignatureRefused(folder, refusal));
+        return SignatureRefused(folder, refusal);
 
     ISignedSequenceStore& store = g_downloadSession.environment.SequenceStore();
     const std::string keyId = KeyIdText(key.keyId);
-    const AcceptedRelease release{updateSequence, SignedListsDigest(*updateBytes, *setupBytes)};
+    const AcceptedRelease release{updateSequence, SignedListsDigest(updateBytes, setupBytes)};
     refusal = RefusalOf(DecideSequence(store, keyId, release.sequence, release.listsDigest));
     if (refusal != SignatureRefusal::None)
-        return refuse(SignatureRefused(folder, refusal));
+        return SignatureRefused(folder, refusal);
     // Genuine lists are used even when the record cannot be written (a
     // read-only home): the next run then guards against the older record.
     (void)store.Write(keyId, release);
@@ -211,8 +189,6 @@ std::optional<std::array<char, 32>> InstallerDigest(const PlannedFiles& plan, co
 CheckResult CheckFolder(const LocalConfig& config, const std::string& folder)
 {
     DownloadSession& session = g_downloadSession;
-    const std::string updateListPath = folder + UpdateListName;
-    const std::string setupListPath = folder + SetupListName;
 
     // The remembered folder may have been removed since the window chose it.
     if (!folder.empty() && !PathExists(folder))
@@ -231,56 +207,53 @@ CheckResult CheckFolder(const LocalConfig& config, const std::string& folder)
             return SignatureRefused(folder, SignatureRefusal::BadPublicKey);
     }
 
-    if (const ListFetch fetched = FetchList(config.m_strUpdate, updateListPath); fetched != ListFetch::Fetched)
-        return Ended(FetchFailure(fetched), folder);
-    if (const ListFetch fetched = FetchList(config.m_strSetup, setupListPath); fetched != ListFetch::Fetched) {
-        std::remove(updateListPath.c_str());
-        return Ended(FetchFailure(fetched), folder);
-    }
+    std::string updateText;
+    std::string setupText;
+    if (FetchList(config.m_strUpdate, updateText) != ListFetch::Fetched ||
+        FetchList(config.m_strSetup, setupText) != ListFetch::Fetched)
+        return Ended(CheckOutcome::ListsNotFetched, folder);
     if (publicKey) {
-        if (auto refused = RefuseUnsignedLists(config, *publicKey, folder, updateListPath, setupListPath))
+        if (auto refused = RefuseUnsignedLists(*publicKey, config, folder, updateText, setupText))
             return *refused;
     }
 
     std::string installerName;
     {
-        std::ifstream setupList(setupListPath, std::ios::binary);
-        if (!setupList) {
-            std::remove(updateListPath.c_str());
-            return Ended(CheckOutcome::ListsNotFetched, folder);
-        }
-        installerName = ReadInstallerName(setupList);
-    }
-    std::remove(setupListPath.c_str());
-    if (const auto reason = UnsafeNameReason(installerName)) {
-        std::remove(updateListPath.c_str());
-        return Refused(folder, SetupListName, 1, installerName, *reason);
+        std::istringstream setupList(std::move(setupText));
+        if (const auto refusal = ReadSetupList(setupList, installerName))
+            return Refused(folder, *refusal);
     }
     session.SetInstallerPath(folder + ListedNameToLocalPath(LocaleToUtf8(installerName)));
 
-    std::ifstream updateList(updateListPath, std::ios::binary);
-    const UpdateListHead head = ReadUpdateListHead(updateList);
-    // Under maintenance the list is left where it is.
+    // Every line is looked at before anything is made on disk.
+    UpdateList list;
+    {
+        std::istringstream updateList(std::move(updateText));
+        if (const auto refusal = ReadUpdateList(updateList, list))
+            return Refused(folder, *refusal);
+    }
+    const UpdateListHead& head = list.head;
     if (!head.Available())
         return Ended(CheckOutcome::Maintenance, folder);
     session.SetListVersion(head.version);
     SetText(IDC_VERSION, kVersionLabel + LocaleToUtf8(head.version));
     session.SetFileBaseUrl(head.baseUrl);
 
-    // Every name is looked at before anything is made on disk.
-    const std::vector<FileLine> files = ReadFileLines(updateList);
-    updateList.close();
-    std::remove(updateListPath.c_str());
-    for (const FileLine& file : files) {
-        if (const auto reason = UnsafeNameReason(file.name))
-            return Refused(folder, UpdateListName, file.lineNumber, file.name, *reason);
-    }
+    // The folder is held open for the whole plan; no file is reached by path.
+    const FolderBeneath beneath(folder.empty() ? std::string("./") : folder);
     auto plan = std::make_shared<const PlannedFiles>(
-        BuildDownloadPlan(folder, head.baseUrl, files, QueryListedFileSize));
+        BuildDownloadPlan(beneath, folder, head.baseUrl, list.files, QueryListedFileSize));
     const std::uint64_t needed = plan->bytesToFetch;
     const bool anyNeeded = plan->AnyNeeded();
     session.SetInstallerListedDigest(InstallerDigest(*plan, session.InstallerPath()));
+    const std::string unwritablePath = plan->unwritablePath;
+    const bool unwritable = !plan->unwritable.Ok();
     session.SetPlan(std::move(plan));
+    if (unwritable) {
+        CheckResult result = Ended(CheckOutcome::ListsNotWritten, folder);
+        result.unwritablePath = unwritablePath;
+        return result;
+    }
 
     if (needed != 0 && !folder.empty()) {
         // A failed query cannot tell; the download then meets a full disk
@@ -346,10 +319,45 @@ const char* SignatureRefusalText(SignatureRefusal refusal)
     return kSignatureNotMatching;
 }
 
+// A message text with "%d" or "%s" filled in.
+std::string Filled(const char* format, const std::string& value)
+{
+    const std::string text = format;
+    const auto at = text.find('%');
+    return at == std::string::npos ? text : text.substr(0, at) + value + text.substr(at + 2);
+}
+
+const char* NameFaultText(NameFault fault)
+{
+    switch (fault) {
+    case NameFault::Empty:
+    case NameFault::EndsWithSeparator: return kNameWithoutFile;
+    case NameFault::Absolute: return kNameAbsolute;
+    case NameFault::DriveLetter: return kNameDriveLetter;
+    case NameFault::ParentComponent: return kNameParent;
+    case NameFault::EmptyComponent: return kNameEmptyLevel;
+    case NameFault::DotComponent: return kNameDot;
+    case NameFault::ControlCharacter:
+    case NameFault::None: break;
+    }
+    return kNameControl;
+}
+
+// The refused list, where and why; a listed name is shown with its control
+// characters escaped.
 std::string RefusalText(const CheckRefusal& refusal)
 {
-    return std::string(kListRefused) + refusal.list + " 第" + std::to_string(refusal.line) + "行的文件名" +
-           refusal.reason + ", 不在下载目录内:\n" + LocaleToUtf8(refusal.name);
+    const std::string line = std::to_string(refusal.line);
+    const std::string name = EscapeControlCharacters(LocaleToUtf8(refusal.name));
+    std::string text = std::string(kListRefused) + refusal.list;
+    switch (refusal.fault) {
+    case ListFault::ListTooLong: return text + Filled(kListTooLong, line);
+    case ListFault::LineTooLong: return text + Filled(kListLineTooLong, line);
+    case ListFault::BadDigest: return text + Filled(kListBadDigest, line) + name;
+    case ListFault::UnsafeName:
+    case ListFault::None: break;
+    }
+    return text + Filled(kListNameAtLine, line) + NameFaultText(refusal.nameFault) + kListNameOutside + name;
 }
 
 } // namespace
@@ -389,16 +397,24 @@ void ApplyCheckResult(const CheckResult& result)
     switch (result.outcome) {
     case CheckOutcome::NoWindow:
         return;
-    case CheckOutcome::ListsNotFetched:
     case CheckOutcome::ListsNotWritten:
+        // The next start asks for another folder.
+        session.SetDownloadFolder({});
+        StoreFolder(session.environment.FolderStore(), window->Config().m_strRegKey, {});
+        [[fallthrough]];
+    case CheckOutcome::ListsNotFetched:
     case CheckOutcome::Maintenance:
     case CheckOutcome::ListRefused:
-    case CheckOutcome::SignatureRefused: {
+    case CheckOutcome::SignatureRefused:
+    case CheckOutcome::Failed: {
         const std::string text =
-            result.outcome == CheckOutcome::Maintenance        ? std::string(kMaintenance)
-            : result.outcome == CheckOutcome::ListRefused      ? RefusalText(result.refusal)
-            : result.outcome == CheckOutcome::SignatureRefused ? kListRefused + std::string(SignatureRefusalText(result.signature))
-                                                               : std::string(kListsNotFetched);
+            result.outcome == CheckOutcome::Maintenance ? std::string(kMaintenance)
+            : result.outcome == CheckOutcome::ListRefused ? RefusalText(result.refusal)
+            : result.outcome == CheckOutcome::SignatureRefused
+                ? kListRefused + std::string(SignatureRefusalText(result.signature))
+            : result.outcome == CheckOutcome::ListsNotWritten ? Filled(kFolderNotWritable, result.folder)
+            : result.outcome == CheckOutcome::Failed          ? std::string(kRunFailed)
+                                                              : std::string(kListsNotFetched);
         window->HideMainWindow();
         ShowMessage(MessageOwner::None, text);
         EndRun(EndReason::CheckFailed);
@@ -457,6 +473,14 @@ void ApplyCheckResult(const CheckResult& result)
 
 int CheckThreadProc()
 {
-    ApplyCheckResult(RunCheck());
+    CheckResult result;
+    try {
+        result = RunCheck();
+    } catch (const std::exception&) {
+        // Out of memory or worse: the run ends with a message, not a crash.
+        result = Ended(CheckOutcome::Failed, g_downloadSession.DownloadFolder());
+        g_downloadSession.SetLastCheck(result);
+    }
+    ApplyCheckResult(result);
     return 0;
 }

@@ -192,8 +192,6 @@ void OnCloseButton()
         return;
 
     HaltWorkers(window);
-    std::remove("setup.txt");
-    std::remove("update.txt");
     if (window != nullptr)
         window->HideMainWindow();
     EndRun(EndReason::Closed);

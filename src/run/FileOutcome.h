@@ -11,6 +11,8 @@ enum class FileResult : int {
     SizeFailed = 4,    // the server's size answer could not be used
     WrongDigest = 5,   // the bytes did not digest to the listed value
     FileInUse = 6,     // a file could not be removed or renamed
+    NotAFile = 7,      // a link, FIFO, device or folder holds one of the file's names
+    Failed = 8,        // an unexpected error (out of memory) ended the step
 };
 
 struct FileOutcome {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <strings.h>
 
+#include <fcntl.h>
+
 #include "transfer/ContentHeaders.h"
 #include "transfer/HttpRequestText.h"
 #include "transfer/LocalFile.h"
@@ -43,12 +45,17 @@ DownloadState QueryContentLength(const HttpClient& request, std::uint64_t& size)
 
 DownloadState HttpDownloader::Download(IDownloadState* state, const std::string& url, const std::string& localPath)
 {
+    return Download(state, url, UniqueFd(::open(localPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)));
+}
+
+DownloadState HttpDownloader::Download(IDownloadState* state, const std::string& url, UniqueFd localFile)
+{
     m_pState = state != nullptr ? state : &DummyDownloadState::Instance();
     if (!m_client.IsOpen())
         return DownloadNetError;
 
     LocalFile file;
-    if (!file.Open(localPath))
+    if (!file.Adopt(std::move(localFile)))
         return DownloadFileError;
 
     DownloadState result = DownloadOk;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/UniqueFd.h"
 #include "transfer/DownloadState.h"
 #include "transfer/HttpClient.h"
 
@@ -22,6 +23,9 @@ public:
     // a ranged GET appends the rest in 512 KiB blocks (write, ShouldStop,
     // OnProgress). Bytes written stay in the file whatever the result.
     DownloadState Download(IDownloadState* state, const std::string& url, const std::string& localPath);
+    // The same into a file already open for writing (the partial file reached
+    // beneath the download folder); the file is closed when it returns.
+    DownloadState Download(IDownloadState* state, const std::string& url, UniqueFd localFile);
 
     // A transfer that receives nothing for this long ends with
     // DownloadNetError (30 s unless changed; tests shorten it).

@@ -16,15 +16,15 @@ LocalFile::~LocalFile()
 
 bool LocalFile::Open(const std::string& path)
 {
+    return Adopt(UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)));
+}
+
+bool LocalFile::Adopt(UniqueFd file)
+{
     Close();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (!file.Valid() || ::flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
         return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
-    m_fd = fd;
+    m_fd = file.Release();
     return true;
 }
 

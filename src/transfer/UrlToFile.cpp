@@ -1,6 +1,8 @@
 #include "transfer/UrlToFile.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include <curl/curl.h>
@@ -20,29 +22,31 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* f
     return std::fwrite(data, size, count, static_cast<std::FILE*>(file));
 }
 
-// A body kept in memory up to a cap.
-struct CappedBody {
-    std::string& text;
-    std::size_t maxBytes;
-    bool overflowed = false;
+struct BoundedText {
+    std::string& body;
+    std::size_t limit; // bytes kept at most
+    bool full = false;
 };
 
-std::size_t WriteToMemory(char* data, std::size_t size, std::size_t count, void* target)
+std::size_t WriteToText(char* data, std::size_t size, std::size_t count, void* target)
 {
-    auto* body = static_cast<CappedBody*>(target);
+    auto& text = *static_cast<BoundedText*>(target);
     const std::size_t bytes = size * count;
-    if (bytes > body->maxBytes - body->text.size()) {
-        // Taking less than offered ends the transfer with a write error.
-        body->overflowed = true;
+    const std::size_t room = text.limit - text.body.size();
+    try {
+        text.body.append(data, std::min(bytes, room));
+    } catch (const std::bad_alloc&) {
         return 0;
     }
-    body->text.append(data, bytes);
+    if (bytes > room) {
+        text.full = true;
+        return 0; // ends the transfer: what was kept is enough to refuse it
+    }
     return bytes;
 }
 
-// One GET of url as a list fetch makes it, the body handed to write with
-// target; CURLE_FAILED_INIT when no handle could be had.
-CURLcode GetBody(const std::string& url, curl_write_callback write, void* target)
+// One GET of url, its body handed to write with data. The curl result.
+CURLcode Fetch(const std::string& url, curl_write_callback write, void* data)
 {
     EnsureCurlGlobal();
     CURL* curl = curl_easy_init();
@@ -64,7 +68,7 @@ CURLcode GetBody(const std::string& url, curl_write_callback write, void* target
     curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, target);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, data);
 
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
@@ -79,9 +83,7 @@ ListFetch UrlToFile(const std::string& url, const std::string& localPath)
     std::FILE* file = std::fopen(localPath.c_str(), "wb");
     if (file == nullptr)
         return ListFetch::CannotWrite;
-
-    const CURLcode result = GetBody(url, WriteToFile, file);
-
+    const CURLcode result = Fetch(url, WriteToFile, file);
     const bool closed = std::fclose(file) == 0;
     if (result == CURLE_OK && closed)
         return ListFetch::Fetched;
@@ -94,10 +96,22 @@ ListFetch UrlToFile(const std::string& url, const std::string& localPath)
 ListFetch UrlToMemory(const std::string& url, std::size_t maxBytes, std::string& body)
 {
     body.clear();
-    CappedBody capped{body, maxBytes};
-    const CURLcode result = GetBody(url, WriteToMemory, &capped);
+    BoundedText text{body, maxBytes};
+    const CURLcode result = Fetch(url, WriteToText, &text);
     if (result == CURLE_OK)
         return ListFetch::Fetched;
     body.clear();
-    return capped.overflowed ? ListFetch::TooLarge : ListFetch::NetworkFailed;
+    return text.full ? ListFetch::TooLarge : ListFetch::NetworkFailed;
+}
+
+ListFetch UrlToText(const std::string& url, std::size_t maxBytes, std::string& body)
+{
+    body.clear();
+    BoundedText text{body, maxBytes + 1};
+    const CURLcode result = Fetch(url, WriteToText, &text);
+    if (result == CURLE_OK || (result == CURLE_WRITE_ERROR && text.full))
+        return ListFetch::Fetched;
+    body.clear();
+    body.shrink_to_fit();
+    return ListFetch::NetworkFailed;
 }

@@ -22,3 +22,10 @@ ListFetch UrlToFile(const std::string& url, const std::string& localPath);
 // transfer and gives TooLarge. body holds the whole body when Fetched and is
 // empty otherwise. For the small side files of the lists (their signatures).
 ListFetch UrlToMemory(const std::string& url, std::size_t maxBytes, std::string& body);
+
+// Fetches one URL into memory the same way: the server lists of a check run,
+// which so never touch the download folder. At most maxBytes + 1 bytes are
+// kept: a longer body ends the transfer and comes back Fetched with
+// maxBytes + 1 bytes, so that the list reader refuses it as too long. body
+// is empty after a failure.
+ListFetch UrlToText(const std::string& url, std::size_t maxBytes, std::string& body);

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int previous = FirstFileLineNumber - 1;
     for (const FileLine& file : list.files) {
         FUZZ_CHECK(UnsafeNameFault(file.name) == NameFault::None);
-        FUZZ_CHECK(!UnsafeNameReason(file.name));
+        FUZZ_CHECK(UnsafeNameFault(file.name) == NameFault::None);
         FUZZ_CHECK(IsDigestText(std::string(file.md5.data(), file.md5.size())));
         FUZZ_CHECK(file.name.size() <= MaxListLineBytes);
         FUZZ_CHECK(file.lineNumber > previous);

@@ -2,6 +2,11 @@
 
 #include <random>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include "planning/Md5.h"
 
 std::string Md5Of(const std::string& bytes)
@@ -40,4 +45,34 @@ bool MemoryFolderStore::Write(const std::string& name, const std::string& folder
     std::lock_guard lock(m_mutex);
     values[name] = folder;
     return true;
+}
+
+namespace {
+
+bool SetImmutableFlag(const std::filesystem::path& folder, bool on)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+ImmutableFolder::ImmutableFolder(const std::filesystem::path& folder) : m_folder(folder)
+{
+    m_set = SetImmutableFlag(m_folder, true);
+}
+
+ImmutableFolder::~ImmutableFolder()
+{
+    if (m_set)
+        SetImmutableFlag(m_folder, false);
 }

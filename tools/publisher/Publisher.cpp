@@ -294,7 +294,7 @@ int main(int argc, char** argv)
         options.baseUrl += '/';
     std::string installer = options.installer;
     std::replace(installer.begin(), installer.end(), '/', '\\');
-    if (const auto reason = UnsafeNameReason(installer)) {
+    if (UnsafeNameFault(installer) != NameFault::None) {
         std::cerr << "zorvath-publish: the installer must be a file below the folder: " << installer << "\n";
         return ExitUsage;
     }
