@@ -44,14 +44,25 @@ void MakeDirectoriesOf(const std::string& folder, const std::string& relativePat
     }
 }
 
-int CompareFileDigest(const std::string& path, const std::array<char, 32>& listed)
+std::optional<std::string> HashFile(const std::string& path)
 {
-    // A file that cannot be read digests as zeros and so differs.
     unsigned char digest[16] = {};
     Md5Context context;
-    DigestFile(path, &context, digest);
-    const std::string text = DigestToHex(digest);
+    if (DigestFile(path, &context, digest) != DigestFileOk)
+        return std::nullopt;
+    return DigestToHex(digest);
+}
+
+int CompareFileDigest(const std::string& path, const std::array<char, 32>& listed, const PresentFileDigest& digestOf)
+{
+    // A file that cannot be read digests as zeros and so differs.
+    const std::string text = digestOf(path).value_or(std::string(32, '0'));
     return CompareDigestText(text.data(), listed);
+}
+
+std::string LocalName(const FileLine& file)
+{
+    return ListedNameToLocalPath(LocaleToUtf8(file.name));
 }
 
 } // namespace
@@ -65,8 +76,33 @@ bool PlannedFiles::AnyNeeded() const
     return false;
 }
 
+std::vector<std::string> ListedFilePaths(const std::string& folder, const std::vector<FileLine>& files)
+{
+    std::vector<std::string> paths;
+    paths.reserve(files.size());
+    for (const FileLine& file : files)
+        paths.push_back(folder + LocalName(file));
+    return paths;
+}
+
+std::vector<std::string> ListedFileUrls(const std::string& baseUrl, const std::vector<FileLine>& files)
+{
+    std::vector<std::string> urls;
+    urls.reserve(files.size());
+    for (const FileLine& file : files)
+        urls.push_back(baseUrl + Utf8ToLocale(LocalName(file)));
+    return urls;
+}
+
 PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& baseUrl,
                                const std::vector<FileLine>& files, const RemoteSizeQuery& querySize)
+{
+    return BuildDownloadPlan(folder, baseUrl, files, querySize, HashFile);
+}
+
+PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& baseUrl,
+                               const std::vector<FileLine>& files, const RemoteSizeQuery& querySize,
+                               const PresentFileDigest& digestOf)
 {
     PlannedFiles plan;
     plan.entries.reserve(std::max(files.size(), PlanCapacity));
@@ -75,7 +111,7 @@ PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& bas
     std::uint64_t bytesDone = 0;
 
     for (const FileLine& file : files) {
-        const std::string relative = ListedNameToLocalPath(LocaleToUtf8(file.name));
+        const std::string relative = LocalName(file);
         PlanEntry entry;
         entry.path = folder + relative;
         std::copy(file.md5.begin(), file.md5.end(), entry.md5.begin());
@@ -89,7 +125,7 @@ PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& bas
             MakeDirectoriesOf(folder, relative);
             exists = PathExists(entry.path);
             if (exists)
-                entry.localDiffers = CompareFileDigest(entry.path, file.md5);
+                entry.localDiffers = CompareFileDigest(entry.path, file.md5, digestOf);
             entry.partialDiffers = partial.CompareSideFile(file.md5);
         }
 

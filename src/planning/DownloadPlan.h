@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@
 // Asks the server for one file's size; 0 when the size is unknown (the query
 // failed or the answer carried no length).
 using RemoteSizeQuery = std::function<std::uint64_t(const std::string& url)>;
+
+// The digest text (32 lowercase hex digits) of a present file at a full
+// path, or nothing when it cannot be read (it then differs from any listed
+// digest).
+using PresentFileDigest = std::function<std::optional<std::string>(const std::string& path)>;
 
 // Records reserved when a plan is built. The plan grows past it: a list may
 // name any number of files.
@@ -55,3 +61,16 @@ int CompareDigestTextIgnoringCase(const char computed[32], const std::array<char
 // Runs on the calling thread; the names must have passed UnsafeNameReason.
 PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& baseUrl,
                                const std::vector<FileLine>& files, const RemoteSizeQuery& querySize);
+// As above, with the digests of present files from digestOf instead of
+// hashed here (so that they may be known before, from a cache or other
+// threads). The plan is the same as long as digestOf tells the truth.
+PlannedFiles BuildDownloadPlan(const std::string& folder, const std::string& baseUrl,
+                               const std::vector<FileLine>& files, const RemoteSizeQuery& querySize,
+                               const PresentFileDigest& digestOf);
+
+// Where BuildDownloadPlan looks for each listed file: folder + its local
+// name, in list order.
+std::vector<std::string> ListedFilePaths(const std::string& folder, const std::vector<FileLine>& files);
+// The URL BuildDownloadPlan asks the size of, for each listed file in list
+// order.
+std::vector<std::string> ListedFileUrls(const std::string& baseUrl, const std::vector<FileLine>& files);

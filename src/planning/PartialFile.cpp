@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "planning/Md5.h"
+#include "planning/RunningDigest.h"
 #include "platform/AtomicFile.h"
 
 namespace {
@@ -77,6 +78,50 @@ bool PartialFile::PartialMatches(const Digest& listed) const
             return false;
     }
     return true;
+}
+
+bool PartialAppender::Append(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd.Get(), data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool PartialAppender::Restart()
+{
+    return ::ftruncate(m_fd.Get(), 0) == 0;
+}
+
+PartialAppender PartialFile::OpenForAppend() const
+{
+    return PartialAppender(UniqueFd(::open(PartialPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)));
+}
+
+bool PartialFile::TruncatePartial() const
+{
+    return ::truncate(PartialPath().c_str(), 0) == 0 || errno == ENOENT;
+}
+
+bool PartialFile::SeedDigest(RunningDigest& digest, std::uint64_t length) const
+{
+    return digest.SeedFromFile(PartialPath(), length);
+}
+
+std::optional<FileIdentity> PartialFile::PartialIdentity() const
+{
+    return IdentifyFile(PartialPath());
+}
+
+std::optional<FileIdentity> PartialFile::FinalIdentity() const
+{
+    return IdentifyFile(m_path);
 }
 
 int PartialFile::Commit() const

@@ -5,18 +5,22 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <unordered_map>
 
 #include "app/LocalConfig.h"
+#include "planning/DigestCache.h"
 #include "planning/DownloadPlan.h"
+#include "planning/PresentFileDigests.h"
 #include "planning/ServerLists.h"
 #include "platform/Drives.h"
 #include "platform/PathExists.h"
 #include "platform/TextConversion.h"
 #include "run/DownloadSession.h"
 #include "run/DownloadWindow.h"
-#include "run/ListedFileSize.h"
 #include "run/Messages.h"
 #include "run/RunReport.h"
+#include "transfer/TransferEngine.h"
 #include "transfer/UrlToFile.h"
 
 namespace {
@@ -151,8 +155,7 @@ CheckResult CheckFolder(const LocalConfig& config, const std::string& folder)
         if (const auto reason = UnsafeNameReason(file.name))
             return Refused(folder, UpdateListName, file.lineNumber, file.name, *reason);
     }
-    auto plan = std::make_shared<const PlannedFiles>(
-        BuildDownloadPlan(folder, head.baseUrl, files, QueryListedFileSize));
+    auto plan = std::make_shared<const PlannedFiles>(PlanFilesInParallel(config.m_connections, folder, head.baseUrl, files));
     const std::uint64_t needed = plan->bytesToFetch;
     const bool anyNeeded = plan->AnyNeeded();
     session.SetPlan(std::move(plan));
@@ -306,6 +309,39 @@ void ApplyCheckResult(const CheckResult& result)
         if (IDownloadWindow* current = Window())
             current->RunStartCommand();
     }
+}
+
+PlannedFiles PlanFilesInParallel(int connections, const std::string& folder, const std::string& baseUrl,
+                                 const std::vector<FileLine>& files)
+{
+    DownloadSession& session = g_downloadSession;
+    const std::shared_ptr<DigestCache> cache = session.Digests(folder);
+    // With no folder nothing on disk is looked at.
+    PresentFileDigests digests(folder.empty() ? std::vector<std::string>{} : ListedFilePaths(folder, files),
+                               cache.get(), session.verifyDigests != 0);
+
+    const std::vector<std::string> urls = ListedFileUrls(baseUrl, files);
+    std::vector<RemoteSize> answers;
+    {
+        const std::shared_ptr<TransferEngine> engine = session.Engine(connections);
+        std::lock_guard driving(session.EngineDriver());
+        answers = engine->QuerySizes(urls);
+    }
+    std::unordered_map<std::string, std::uint64_t> sizes;
+    for (std::size_t i = 0; i < urls.size(); ++i)
+        sizes.emplace(urls[i], answers[i].state == DownloadOk ? answers[i].size : 0);
+    digests.Wait();
+
+    PlannedFiles plan = BuildDownloadPlan(
+        folder, baseUrl, files,
+        [&sizes](const std::string& url) {
+            const auto found = sizes.find(url);
+            return found != sizes.end() ? found->second : 0;
+        },
+        [&digests](const std::string& path) { return digests.Find(path); });
+    if (cache != nullptr)
+        cache->Save();
+    return plan;
 }
 
 int CheckThreadProc()

@@ -7,6 +7,8 @@
 
 #include "transfer/DownloadState.h"
 
+class TransferEngine;
+
 // A millisecond tick count from the monotonic clock, wrapping at 2^32.
 // Differences of two ticks are taken as unsigned 32-bit values, so a wrap in
 // between does no harm.
@@ -35,8 +37,12 @@ public:
     // 1 while a pause is requested.
     int ShouldStop() override;
 
-    // The pause request: the transfer in hand ends after its current block.
+    // The pause request: every transfer in hand ends after its current block
+    // (through the engine's StopAll once one is attached).
     void RequestStop();
+    // The engine the run's transfers go through; null detaches it. The
+    // engine must outlive this object or be detached first.
+    void AttachEngine(TransferEngine* engine);
     bool StopRequested() const;
 
     // The speed text for a whole-KiB/s value and the exact KiB/s value:
@@ -51,4 +57,5 @@ private:
     std::uint32_t m_lastTick = 0;
     std::uint32_t m_lastElapsed = 0;
     std::atomic<bool> m_bStop{false};
+    std::atomic<TransferEngine*> m_engine{nullptr};
 };
