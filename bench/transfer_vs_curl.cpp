@@ -1,13 +1,19 @@
 // Downloads a 1 GiB random file from a local nginx with HttpDownloader and
 // with the curl command-line tool, alternating, and prints the median wall
 // time of each, our peak memory, and last "ratio R" (ours / curl's).
+// Then the whole console client (zorvath-cli beside this program) fetching
+// the same file, its digest check included, against curl's plain fetch; and
+// the client's check of the same number of bytes in 2,000 files with the
+// digests remembered (warm) against one that hashes every file (cold).
 // Usage: bench-transfer [rounds] [size in MiB]
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <string>
@@ -18,8 +24,11 @@
 #include <unistd.h>
 
 #include "ChildRun.h"
+#include "ConsoleRun.h"
+#include "planning/Md5.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 #include "transfer/HttpDownloader.h"
 
 namespace {
@@ -110,5 +119,85 @@ int main(int argc, char** argv)
         curlMedian, (size >> 20) / curlMedian);
     std::printf("peak memory ours %.1f MiB\n", peakKiB / 1024.0);
     std::printf("ratio %.3f\n", ourMedian / curlMedian);
+    std::fflush(stdout);
+
+    const std::string client = ConsoleClientProgram(argv[0]);
+    const auto digestOf = [](const std::string& path) {
+        Md5Context context;
+        unsigned char digest[16];
+        DigestFile(path, &context, digest);
+        return DigestToHex(digest);
+    };
+    const auto pairUp = [&](const char* name, const std::function<Run()>& first, const std::function<Run()>& second,
+                            const char* firstName, const char* secondName) {
+        std::vector<double> a;
+        std::vector<double> b;
+        long peak = 0;
+        for (int round = 0; round < rounds; ++round) {
+            Run x;
+            Run y;
+            if (round % 2 == 0) {
+                x = first();
+                y = second();
+            } else {
+                y = second();
+                x = first();
+            }
+            if (!x.ok || !y.ok) {
+                std::fprintf(stderr, "%s round %d failed (%d, %d)\n", name, round, x.ok, y.ok);
+                std::exit(1);
+            }
+            a.push_back(x.seconds);
+            b.push_back(y.seconds);
+            peak = std::max(peak, x.peakKiB);
+            std::printf("%s round %d: %s %.3f s, %s %.3f s, %s peak %.1f MiB\n", name, round + 1, firstName, x.seconds,
+                        secondName, y.seconds, firstName, x.peakKiB / 1024.0);
+            std::fflush(stdout);
+        }
+        std::printf("%s: median %s %.3f s, %s %.3f s, %s peak %.1f MiB, ratio %.3f\n", name, firstName, Median(a),
+                    secondName, Median(b), firstName, peak / 1024.0, Median(a) / Median(b));
+        std::fflush(stdout);
+    };
+
+    {
+        ConsoleMachine machine(server, server.BaseUrl(), {{"big.bin", digestOf((server.DocumentRoot() / "big.bin").string())}});
+        const auto clientFetch = [&] {
+            machine.Clear(true);
+            const auto run = machine.Client(client, {});
+            machine.Clear(true);
+            return run;
+        };
+        pairUp("console client whole fetch with digest check vs curl fetch", clientFetch, runCurl, "client", "curl");
+    }
+    std::filesystem::remove(server.DocumentRoot() / "big.bin");
+
+    {
+        const int files = 2000;
+        const std::uint64_t each = size / files;
+        std::vector<std::pair<std::string, std::string>> listed;
+        std::mt19937_64 random(7);
+        std::string bytes(each, '\0');
+        for (int i = 0; i < files; ++i) {
+            for (std::size_t j = 0; j + 8 <= bytes.size(); j += 8) {
+                const std::uint64_t word = random();
+                std::memcpy(bytes.data() + j, &word, 8);
+            }
+            const std::string name = "many/f" + std::to_string(i) + ".bin";
+            server.Put(name, bytes);
+            listed.emplace_back("many\\f" + std::to_string(i) + ".bin", Md5Of(bytes));
+        }
+        ConsoleMachine machine(server, server.BaseUrl(), listed);
+        if (!machine.Client(client, {}).ok) {
+            std::fprintf(stderr, "the first download of %d files failed\n", files);
+            return 1;
+        }
+        const auto warm = [&] { return machine.Client(client, {}); };
+        const auto cold = [&] {
+            std::filesystem::remove_all(machine.Home() + "/.cache");
+            return machine.Client(client, {});
+        };
+        std::printf("%d files of %llu KiB present\n", files, static_cast<unsigned long long>(each >> 10));
+        pairUp("check, digests remembered (warm) vs hashed (cold)", warm, cold, "warm", "cold");
+    }
     return 0;
 }
