@@ -185,33 +185,8 @@ int main(int argc, char** argv)
                                      {"console client download", clientDownload, curlFetchRun},
                                      {"console client check, all present", clientCheck, curlSizes}};
     for (const auto& pair : pairs) {
-        std::vector<double> ours;
-        std::vector<double> theirs;
-        long peakKiB = 0;
-        for (int round = 0; round < rounds; ++round) {
-            Run mine;
-            Run curl;
-            if (round % 2 == 0) {
-                mine = pair.ours();
-                curl = pair.curl();
-            } else {
-                curl = pair.curl();
-                mine = pair.ours();
-            }
-            if (!mine.ok || !curl.ok) {
-                std::fprintf(stderr, "%s round %d failed (ours %d, curl %d)\n", pair.name, round, mine.ok, curl.ok);
-                return 1;
-            }
-            ours.push_back(mine.seconds);
-            theirs.push_back(curl.seconds);
-            peakKiB = std::max(peakKiB, mine.peakKiB);
-            std::printf("%s round %d: ours %.3f s, curl %.3f s, our peak %.1f MiB\n", pair.name, round + 1, mine.seconds,
-                curl.seconds, mine.peakKiB / 1024.0);
-            std::fflush(stdout);
-        }
-        std::printf("%s: median ours %.3f s, curl %.3f s, our peak %.1f MiB, ratio %.3f\n", pair.name, Median(ours),
-            Median(theirs), peakKiB / 1024.0, Median(ours) / Median(theirs));
-        std::fflush(stdout);
+        if (!CompareRounds(pair.name, rounds, pair.ours, pair.curl, "ours", "curl"))
+            return 1;
     }
     clearTargets();
 

@@ -88,37 +88,8 @@ int main(int argc, char** argv)
     runOurs();
     runCurl();
 
-    std::vector<double> ours;
-    std::vector<double> theirs;
-    long peakKiB = 0;
-    for (int round = 0; round < rounds; ++round) {
-        // Alternate who goes first so that neither always follows the other.
-        Run mine;
-        Run curl;
-        if (round % 2 == 0) {
-            mine = runOurs();
-            curl = runCurl();
-        } else {
-            curl = runCurl();
-            mine = runOurs();
-        }
-        if (!mine.ok || !curl.ok) {
-            std::fprintf(stderr, "round %d failed (ours %d, curl %d)\n", round, mine.ok, curl.ok);
-            return 1;
-        }
-        ours.push_back(mine.seconds);
-        theirs.push_back(curl.seconds);
-        peakKiB = std::max(peakKiB, mine.peakKiB);
-        std::printf("round %d: ours %.3f s, curl %.3f s, our peak %.1f MiB\n", round + 1, mine.seconds, curl.seconds,
-            mine.peakKiB / 1024.0);
-        std::fflush(stdout);
-    }
-    const double ourMedian = Median(ours);
-    const double curlMedian = Median(theirs);
-    std::printf("median ours %.3f s (%.0f MiB/s), curl %.3f s (%.0f MiB/s)\n", ourMedian, (size >> 20) / ourMedian,
-        curlMedian, (size >> 20) / curlMedian);
-    std::printf("peak memory ours %.1f MiB\n", peakKiB / 1024.0);
-    std::printf("ratio %.3f\n", ourMedian / curlMedian);
+    if (!CompareRounds("HttpDownloader vs curl", rounds, runOurs, runCurl, "ours", "curl"))
+        return 1;
     std::fflush(stdout);
 
     const std::string client = ConsoleClientProgram(argv[0]);
@@ -128,37 +99,6 @@ int main(int argc, char** argv)
         DigestFile(path, &context, digest);
         return DigestToHex(digest);
     };
-    const auto pairUp = [&](const char* name, const std::function<Run()>& first, const std::function<Run()>& second,
-                            const char* firstName, const char* secondName) {
-        std::vector<double> a;
-        std::vector<double> b;
-        long peak = 0;
-        for (int round = 0; round < rounds; ++round) {
-            Run x;
-            Run y;
-            if (round % 2 == 0) {
-                x = first();
-                y = second();
-            } else {
-                y = second();
-                x = first();
-            }
-            if (!x.ok || !y.ok) {
-                std::fprintf(stderr, "%s round %d failed (%d, %d)\n", name, round, x.ok, y.ok);
-                std::exit(1);
-            }
-            a.push_back(x.seconds);
-            b.push_back(y.seconds);
-            peak = std::max(peak, x.peakKiB);
-            std::printf("%s round %d: %s %.3f s, %s %.3f s, %s peak %.1f MiB\n", name, round + 1, firstName, x.seconds,
-                        secondName, y.seconds, firstName, x.peakKiB / 1024.0);
-            std::fflush(stdout);
-        }
-        std::printf("%s: median %s %.3f s, %s %.3f s, %s peak %.1f MiB, ratio %.3f\n", name, firstName, Median(a),
-                    secondName, Median(b), firstName, peak / 1024.0, Median(a) / Median(b));
-        std::fflush(stdout);
-    };
-
     {
         ConsoleMachine machine(server, server.BaseUrl(), {{"big.bin", digestOf((server.DocumentRoot() / "big.bin").string())}});
         const auto clientFetch = [&] {
@@ -167,7 +107,9 @@ int main(int argc, char** argv)
             machine.Clear(true);
             return run;
         };
-        pairUp("console client whole fetch with digest check vs curl fetch", clientFetch, runCurl, "client", "curl");
+        if (!CompareRounds("console client whole fetch with digest check vs curl fetch", rounds, clientFetch, runCurl,
+                           "client", "curl"))
+            return 1;
     }
     std::filesystem::remove(server.DocumentRoot() / "big.bin");
 
@@ -197,7 +139,8 @@ int main(int argc, char** argv)
             return machine.Client(client, {});
         };
         std::printf("%d files of %llu KiB present\n", files, static_cast<unsigned long long>(each >> 10));
-        pairUp("check, digests remembered (warm) vs hashed (cold)", warm, cold, "warm", "cold");
+        if (!CompareRounds("check, digests remembered (warm) vs hashed (cold)", rounds, warm, cold, "warm", "cold"))
+            return 1;
     }
     return 0;
 }

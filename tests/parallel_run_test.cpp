@@ -19,6 +19,7 @@
 #include "run/Messages.h"
 #include "run/RunReport.h"
 #include "platform/WorkerThread.h"
+#include "support/DownloadRunFixture.h"
 #include "support/FaultServer.h"
 #include "support/LatencyProxy.h"
 #include "support/NginxServer.h"
@@ -34,18 +35,6 @@ struct ServedFileSpec {
     std::string name;
     std::string content;
 };
-
-template <typename Pred>
-bool Eventually(Pred pred)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 void WriteFile(const std::string& path, const std::string& bytes)
 {
@@ -74,34 +63,15 @@ std::string Upper(std::string text)
     return text;
 }
 
-// A session with a recording window, remembered digests kept in a folder of
-// the test, and a download folder.
-class ParallelRun : public ::testing::Test {
+// The download run's fixture, with remembered digests kept in a folder of
+// the test.
+class ParallelRun : public DownloadRunFixture {
 protected:
     void SetUp() override
     {
         ::setenv("XDG_CACHE_HOME", cacheHome.Folder().c_str(), 1);
-        g_downloadSession.ResetForTest();
-        g_downloadSession.mainWindow = &window;
-        g_downloadSession.progressBar = &bar;
-        g_downloadSession.environment.folderStore = &store;
-        window.config.m_strRegKey = "folder";
-        window.onStartCommand = [] { OnStartButton(); };
-        g_downloadSession.SetDownloadFolder(folder.Folder());
-        m_traceBefore = StepTraceText().size();
+        DownloadRunFixture::SetUp();
     }
-
-    void TearDown() override
-    {
-        if (auto download = g_downloadSession.DownloadThread()) {
-            g_downloadSession.pause.Resume();
-            if (!download->Finished())
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        g_downloadSession.ResetForTest();
-    }
-
-    std::string Marks() const { return StepTraceText().substr(m_traceBefore); }
 
     // Every listed file needed, with the size a check would have asked.
     void PlanAll(const std::vector<ServedFileSpec>& files)
@@ -119,26 +89,6 @@ protected:
             plan.bytesToFetch += entry.size;
         }
         g_downloadSession.SetPlan(std::make_shared<PlannedFiles>(plan));
-    }
-
-    void StartDownload()
-    {
-        g_downloadSession.checkFinished = 1;
-        OnStartButton();
-        ASSERT_NE(g_downloadSession.DownloadThread(), nullptr);
-    }
-
-    static bool WaitParked()
-    {
-        return Eventually([] { return g_downloadSession.DownloadThread() != nullptr && g_downloadSession.pause.Parked(); });
-    }
-
-    static bool WaitFinished()
-    {
-        return Eventually([] {
-            auto download = g_downloadSession.DownloadThread();
-            return download != nullptr && download->Finished();
-        });
     }
 
     // Partial files holding some bytes but not all.
@@ -162,13 +112,6 @@ protected:
     }
 
     TempDir cacheHome;
-    TempDir folder;
-    RecordingWindow window;
-    RecordingProgressBar bar;
-    MemoryFolderStore store;
-
-private:
-    std::size_t m_traceBefore = 0;
 };
 
 // ---------------------------------------------------------------- the plan
@@ -315,7 +258,7 @@ TEST_F(ParallelRun, pause_stops_every_file_in_flight_keeps_the_partials_and_resu
     PlanAll(files);
 
     StartDownload();
-    ASSERT_TRUE(Eventually([&] { return PartialsInFlight(files) >= 3; }));
+    ASSERT_TRUE(Within([&] { return PartialsInFlight(files) >= 3; }));
     OnStartButton(); // pause
     ASSERT_TRUE(WaitParked());
     EXPECT_EQ(window.Face(), StartFace::Continue);
