@@ -258,7 +258,9 @@ TEST_F(ParallelRun, pause_stops_every_file_in_flight_keeps_the_partials_and_resu
     PlanAll(files);
 
     StartDownload();
-    ASSERT_TRUE(Within([&] { return PartialsInFlight(files) >= 3; }));
+    ASSERT_TRUE(Within([&] { return PartialsInFlight(files) >= 3; }))
+        << "in flight " << PartialsInFlight(files) << ", bytes done " << g_downloadSession.bytesDone.load()
+        << ", parked " << g_downloadSession.pause.Parked() << ", messages " << window.Messages().size();
     OnStartButton(); // pause
     ASSERT_TRUE(WaitParked());
     EXPECT_EQ(window.Face(), StartFace::Continue);

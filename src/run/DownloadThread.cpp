@@ -1,7 +1,6 @@
 #include "run/DownloadThread.h"
 
 #include <cerrno>
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -135,20 +134,6 @@ void UncountBytes(std::uint64_t dropped)
 
 class DownloadRound;
 
-// Saves the cache after a placed file, but not more than once a second:
-// each save writes the whole cache and waits for the disk, so a save per
-// file of a thousand small ones would cost more than their transfers. A
-// file placed since the last save and lost to a crash is only hashed once
-// more by the next check. The run saves once more at its end.
-void SaveNowAndThen(DigestCache& cache)
-{
-    static std::chrono::steady_clock::time_point last;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last < std::chrono::seconds(1))
-        return;
-    last = now;
-    cache.Save();
-}
 
 // One needed entry of the plan on its way into place: its partial file, the
 // digest of the bytes in it, and how its last transfer ended. It is the
@@ -429,7 +414,7 @@ EntryTransfer::Trouble EntryTransfer::Land(DigestCache* cache)
     if (cache != nullptr && !digest.empty()) {
         if (const auto identity = m_file.FinalIdentity()) {
             cache->Remember(*identity, digest);
-            SaveNowAndThen(*cache);
+            cache->Save();
         }
     }
     return Trouble::None;
