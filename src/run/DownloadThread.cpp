@@ -247,9 +247,17 @@ public:
             AddNext();
         std::lock_guard driving(g_downloadSession.EngineDriver());
         m_engine.Run();
+    }
+
+    // The entries forget the round even when Run was left by an exception,
+    // so a transfer ending later never reaches a round that is gone.
+    ~DownloadRound()
+    {
         for (EntryTransfer* entry : m_waiting)
             entry->SetRound(nullptr);
     }
+    DownloadRound(const DownloadRound&) = delete;
+    DownloadRound& operator=(const DownloadRound&) = delete;
 
     // The entry that stopped the round and why, if one did.
     EntryTransfer* Troubled() const { return m_troubled; }
