@@ -5,6 +5,10 @@
 // after the headers; curl: HEAD, -I). Prints each round, the medians, our
 // peak memory, and "ratio R" (ours / curl's) for both. Last, the peak memory
 // of one 32 MiB file per connection fetched at once without the proxy.
+// Then the whole console client (zorvath-cli beside this program, lists and
+// files through the same proxy): a fresh download against curl's fetch, and
+// a check of the folder with every file present (digests remembered from
+// the download) against curl's size queries; its peak memory with it.
 // Usage: bench-many-files [rounds] [files] [round trip ms] [our connections]
 
 #include <algorithm>
@@ -25,6 +29,7 @@
 #include <unistd.h>
 
 #include "ChildRun.h"
+#include "ConsoleRun.h"
 #include "support/LatencyProxy.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
@@ -105,6 +110,7 @@ int main(int argc, char** argv)
     TempDir folder;
     std::mt19937 random(2026);
     std::vector<std::string> urls;
+    std::vector<std::pair<std::string, std::string>> listed;
     std::vector<std::string> targets;
     std::vector<std::size_t> sizes;
     std::string curlFetch;
@@ -112,7 +118,9 @@ int main(int argc, char** argv)
     for (int i = 0; i < count; ++i) {
         const std::size_t size = 1024 + random() % (11 * 1024 + 1);
         const auto name = "d" + std::to_string(i % 10) + "/f" + std::to_string(i) + ".bin";
-        server.Put(name, RandomBytes(size, static_cast<unsigned>(i)));
+        const std::string bytes = RandomBytes(size, static_cast<unsigned>(i));
+        server.Put(name, bytes);
+        listed.emplace_back("d" + std::to_string(i % 10) + "\\f" + std::to_string(i) + ".bin", Md5Of(bytes));
         urls.push_back(server.BaseUrl() + name);
         targets.push_back(folder.Folder() + "f" + std::to_string(i) + ".bin");
         sizes.push_back(size);
@@ -161,35 +169,24 @@ int main(int argc, char** argv)
         std::function<Run()> ours;
         std::function<Run()> curl;
     };
-    const std::vector<Pair> pairs = {{"fetch", ourFetch, curlFetchRun}, {"size queries", ourSizes, curlSizes}};
+    ConsoleMachine machine(server, server.BaseUrl(), listed);
+    const std::string client = ConsoleClientProgram(argv[0]);
+    const std::vector<std::string> clientArgs{"--connections", std::to_string(OurConnections)};
+    const auto clientDownload = [&] {
+        machine.Clear(true);
+        return machine.Client(client, clientArgs, proxy.url);
+    };
+    const auto clientCheck = [&] {
+        // Every file present from the download before, digests remembered.
+        return machine.Client(client, clientArgs, proxy.url);
+    };
+    const std::vector<Pair> pairs = {{"fetch", ourFetch, curlFetchRun},
+                                     {"size queries", ourSizes, curlSizes},
+                                     {"console client download", clientDownload, curlFetchRun},
+                                     {"console client check, all present", clientCheck, curlSizes}};
     for (const auto& pair : pairs) {
-        std::vector<double> ours;
-        std::vector<double> theirs;
-        long peakKiB = 0;
-        for (int round = 0; round < rounds; ++round) {
-            Run mine;
-            Run curl;
-            if (round % 2 == 0) {
-                mine = pair.ours();
-                curl = pair.curl();
-            } else {
-                curl = pair.curl();
-                mine = pair.ours();
-            }
-            if (!mine.ok || !curl.ok) {
-                std::fprintf(stderr, "%s round %d failed (ours %d, curl %d)\n", pair.name, round, mine.ok, curl.ok);
-                return 1;
-            }
-            ours.push_back(mine.seconds);
-            theirs.push_back(curl.seconds);
-            peakKiB = std::max(peakKiB, mine.peakKiB);
-            std::printf("%s round %d: ours %.3f s, curl %.3f s, our peak %.1f MiB\n", pair.name, round + 1, mine.seconds,
-                curl.seconds, mine.peakKiB / 1024.0);
-            std::fflush(stdout);
-        }
-        std::printf("%s: median ours %.3f s, curl %.3f s, our peak %.1f MiB, ratio %.3f\n", pair.name, Median(ours),
-            Median(theirs), peakKiB / 1024.0, Median(ours) / Median(theirs));
-        std::fflush(stdout);
+        if (!CompareRounds(pair.name, rounds, pair.ours, pair.curl, "ours", "curl"))
+            return 1;
     }
     clearTargets();
 

@@ -1,13 +1,19 @@
 // Downloads a 1 GiB random file from a local nginx with HttpDownloader and
 // with the curl command-line tool, alternating, and prints the median wall
 // time of each, our peak memory, and last "ratio R" (ours / curl's).
+// Then the whole console client (zorvath-cli beside this program) fetching
+// the same file, its digest check included, against curl's plain fetch; and
+// the client's check of the same number of bytes in 2,000 files with the
+// digests remembered (warm) against one that hashes every file (cold).
 // Usage: bench-transfer [rounds] [size in MiB]
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <string>
@@ -18,8 +24,11 @@
 #include <unistd.h>
 
 #include "ChildRun.h"
+#include "ConsoleRun.h"
+#include "planning/Md5.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 #include "transfer/HttpDownloader.h"
 
 namespace {
@@ -79,36 +88,59 @@ int main(int argc, char** argv)
     runOurs();
     runCurl();
 
-    std::vector<double> ours;
-    std::vector<double> theirs;
-    long peakKiB = 0;
-    for (int round = 0; round < rounds; ++round) {
-        // Alternate who goes first so that neither always follows the other.
-        Run mine;
-        Run curl;
-        if (round % 2 == 0) {
-            mine = runOurs();
-            curl = runCurl();
-        } else {
-            curl = runCurl();
-            mine = runOurs();
+    if (!CompareRounds("HttpDownloader vs curl", rounds, runOurs, runCurl, "ours", "curl"))
+        return 1;
+    std::fflush(stdout);
+
+    const std::string client = ConsoleClientProgram(argv[0]);
+    const auto digestOf = [](const std::string& path) {
+        Md5Context context;
+        unsigned char digest[16];
+        DigestFile(path, &context, digest);
+        return DigestToHex(digest);
+    };
+    {
+        ConsoleMachine machine(server, server.BaseUrl(), {{"big.bin", digestOf((server.DocumentRoot() / "big.bin").string())}});
+        const auto clientFetch = [&] {
+            machine.Clear(true);
+            const auto run = machine.Client(client, {});
+            machine.Clear(true);
+            return run;
+        };
+        if (!CompareRounds("console client whole fetch with digest check vs curl fetch", rounds, clientFetch, runCurl,
+                           "client", "curl"))
+            return 1;
+    }
+    std::filesystem::remove(server.DocumentRoot() / "big.bin");
+
+    {
+        const int files = 2000;
+        const std::uint64_t each = size / files;
+        std::vector<std::pair<std::string, std::string>> listed;
+        std::mt19937_64 random(7);
+        std::string bytes(each, '\0');
+        for (int i = 0; i < files; ++i) {
+            for (std::size_t j = 0; j + 8 <= bytes.size(); j += 8) {
+                const std::uint64_t word = random();
+                std::memcpy(bytes.data() + j, &word, 8);
+            }
+            const std::string name = "many/f" + std::to_string(i) + ".bin";
+            server.Put(name, bytes);
+            listed.emplace_back("many\\f" + std::to_string(i) + ".bin", Md5Of(bytes));
         }
-        if (!mine.ok || !curl.ok) {
-            std::fprintf(stderr, "round %d failed (ours %d, curl %d)\n", round, mine.ok, curl.ok);
+        ConsoleMachine machine(server, server.BaseUrl(), listed);
+        if (!machine.Client(client, {}).ok) {
+            std::fprintf(stderr, "the first download of %d files failed\n", files);
             return 1;
         }
-        ours.push_back(mine.seconds);
-        theirs.push_back(curl.seconds);
-        peakKiB = std::max(peakKiB, mine.peakKiB);
-        std::printf("round %d: ours %.3f s, curl %.3f s, our peak %.1f MiB\n", round + 1, mine.seconds, curl.seconds,
-            mine.peakKiB / 1024.0);
-        std::fflush(stdout);
+        const auto warm = [&] { return machine.Client(client, {}); };
+        const auto cold = [&] {
+            std::filesystem::remove_all(machine.Home() + "/.cache");
+            return machine.Client(client, {});
+        };
+        std::printf("%d files of %llu KiB present\n", files, static_cast<unsigned long long>(each >> 10));
+        if (!CompareRounds("check, digests remembered (warm) vs hashed (cold)", rounds, warm, cold, "warm", "cold"))
+            return 1;
     }
-    const double ourMedian = Median(ours);
-    const double curlMedian = Median(theirs);
-    std::printf("median ours %.3f s (%.0f MiB/s), curl %.3f s (%.0f MiB/s)\n", ourMedian, (size >> 20) / ourMedian,
-        curlMedian, (size >> 20) / curlMedian);
-    std::printf("peak memory ours %.1f MiB\n", peakKiB / 1024.0);
-    std::printf("ratio %.3f\n", ourMedian / curlMedian);
     return 0;
 }

@@ -25,7 +25,18 @@ LocalConfig ReadLocalConfig(const std::string& iniPath)
     config.m_strRegKey = Setting(iniPath, "reg_key");
     config.m_strDir = Setting(iniPath, "dir");
     config.m_strPubkey = Setting(iniPath, "pubkey");
+    config.m_connections = ParseConnections(Setting(iniPath, "connections")).value_or(DefaultConnections);
     return config;
+}
+
+std::optional<int> ParseConnections(const std::string& text)
+{
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const int count = std::stoi(text);
+    if (count < 1 || count > MaxConnections)
+        return std::nullopt;
+    return count;
 }
 
 std::string LoadStoredFolder(const IFolderStore& store, const std::string& regKey)

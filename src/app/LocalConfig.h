@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 class IFolderStore;
@@ -9,6 +10,10 @@ class IFolderStore;
 inline constexpr int ConfigValueLength = 512;
 // Characters of the remembered folder and of the drive list buffer.
 inline constexpr int FolderPathLength = 260;
+
+// Transfers at once when config.ini does not say, and the most it may say.
+inline constexpr int DefaultConnections = 6;
+inline constexpr int MaxConnections = 64;
 
 // The deployment settings from ./config.ini, section "settings". Read once
 // when the main window is created and never changed afterwards.
@@ -23,10 +28,18 @@ struct LocalConfig {
     // The base64 line of the operator's minisign.pub; "" (the key absent):
     // the lists are taken unsigned.
     std::string m_strPubkey;
+    // Files fetched (and size queries asked) at once; 1 keeps one at a time
+    // in list order.
+    int m_connections = DefaultConnections;
 };
 
+// A "connections" value as a count from 1 to MaxConnections; nothing when the
+// text is no such number.
+std::optional<int> ParseConnections(const std::string& text);
+
 // Reads the eight keys "update", "setup", "guanwang", "zhuce", "ad",
-// "reg_key", "dir", "pubkey" from the ini file (default "./config.ini").
+// "reg_key", "dir", "pubkey" from the ini file (default "./config.ini"), and
+// "connections" (DefaultConnections when absent or not a count).
 LocalConfig ReadLocalConfig(const std::string& iniPath = "./config.ini");
 
 // The remembered download folder, or "" when absent, empty or unreadable.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/LocalConfig.h"
+
 namespace {
 
 bool ParseCount(const std::string& text, int& value)
@@ -40,6 +42,10 @@ std::string CliUsage()
            "  --install             launch the installer once every file is present\n"
            "  --retries N           resume after up to N failures in a row on one file (default 5)\n"
            "  --retry-wait SECONDS  wait before such a resume (default 5)\n"
+           "  --connections N       fetch up to N files at once, 1 to 64 (default: config.ini's\n"
+           "                        \"connections\", else 6); 1 fetches one file after the other\n"
+           "  --verify              hash every present file again instead of trusting the\n"
+           "                        digests remembered from earlier runs\n"
            "  --quiet               print no progress, only failure messages\n"
            "  --help                print this help and exit\n"
            "  --version             print the version and exit\n"
@@ -67,7 +73,8 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
             }
         }
         const bool takesValue =
-            arg == "--config" || arg == "--folder" || arg == "--retries" || arg == "--retry-wait";
+            arg == "--config" || arg == "--folder" || arg == "--retries" || arg == "--retry-wait" ||
+                                arg == "--connections";
         if (takesValue && !hasInlineValue) {
             if (i + 1 >= argc) {
                 error = "option " + arg + " needs a value";
@@ -102,6 +109,15 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
                 error = "--retry-wait needs a number of seconds (0 to 86400), not '" + value + "'";
                 return std::nullopt;
             }
+        } else if (arg == "--connections") {
+            options.connections = ParseConnections(value);
+            if (!options.connections) {
+                error = "--connections needs a whole number from 1 to " + std::to_string(MaxConnections) +
+                        ", not '" + value + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--verify") {
+            options.verify = true;
         } else if (arg == "--install") {
             options.install = true;
         } else if (arg == "--quiet") {

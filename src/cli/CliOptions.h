@@ -11,6 +11,8 @@ struct CliOptions {
     bool install = false;              // launch the installer once every file is present
     int retries = 5;                   // failures in a row on one file that are resumed
     double retryWait = 5.0;            // seconds before such a resume
+    std::optional<int> connections;    // instead of config.ini's "connections"
+    bool verify = false;               // hash every present file, remembered digests or not
     bool quiet = false;
     bool help = false;
     bool version = false;

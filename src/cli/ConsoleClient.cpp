@@ -163,7 +163,9 @@ void RunConsoleClient(const CliOptions& options)
             chosenFolder.pop_back();
     }
 
-    const LocalConfig config = ReadLocalConfig(options.configPath);
+    LocalConfig config = ReadLocalConfig(options.configPath);
+    if (options.connections)
+        config.m_connections = *options.connections;
     // Both live until the process ends: worker threads may use them to the last.
     static ConsoleWindow window(config, options.quiet, ::isatty(STDOUT_FILENO) == 1);
     static ConsoleProgressBar bar;
@@ -171,6 +173,7 @@ void RunConsoleClient(const CliOptions& options)
     session.mainWindow = &window;
     session.progressBar = &bar;
     session.endRoutine = ConsoleEnd;
+    session.verifyDigests = options.verify ? 1 : 0;
 
     if (options.folder) {
         window.SetChosenFolder(chosenFolder);

@@ -42,10 +42,11 @@ bool IsHexDigest(const std::string& text)
 
 } // namespace
 
-std::optional<FileIdentity> IdentifyFile(const std::string& path)
+namespace {
+
+std::optional<FileIdentity> IdentityOf(const struct stat& info)
 {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (!S_ISREG(info.st_mode))
         return std::nullopt;
     FileIdentity identity;
     identity.device = static_cast<std::uint64_t>(info.st_dev);
@@ -54,6 +55,24 @@ std::optional<FileIdentity> IdentifyFile(const std::string& path)
     identity.mtimeNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
     identity.ctimeNs = static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
     return identity;
+}
+
+} // namespace
+
+std::optional<FileIdentity> IdentifyFile(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return IdentityOf(info);
+}
+
+std::optional<FileIdentity> IdentifyDescriptor(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return std::nullopt;
+    return IdentityOf(info);
 }
 
 std::string DigestCacheFileFor(const std::string& folder)

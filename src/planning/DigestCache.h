@@ -21,6 +21,8 @@ struct FileIdentity {
 // The identity of the file at path now (following links); nullopt when it
 // cannot be examined or is not a regular file.
 std::optional<FileIdentity> IdentifyFile(const std::string& path);
+// The same for an open file (fstat).
+std::optional<FileIdentity> IdentifyDescriptor(int fd);
 
 // Where the digests of one download folder are kept:
 // ${XDG_CACHE_HOME:-$HOME/.cache}/zorvath/<MD5 of the folder path>.digests.

@@ -48,6 +48,19 @@ void NoteUnwritable(PlannedFiles& plan, FolderStatus status, const std::string& 
     }
 }
 
+// A digest given for a present file against the listed one. A file that
+// could not be read digests as zeros and so differs.
+int CompareFileDigest(const std::optional<std::string>& digest, const std::array<char, 32>& listed)
+{
+    const std::string text = digest.value_or(std::string(32, '0'));
+    return CompareDigestTextIgnoringCase(text.data(), listed);
+}
+
+std::string LocalName(const FileLine& file)
+{
+    return ListedNameToLocalPath(LocaleToUtf8(file.name));
+}
+
 } // namespace
 
 bool PlannedFiles::AnyNeeded() const
@@ -59,8 +72,33 @@ bool PlannedFiles::AnyNeeded() const
     return false;
 }
 
+std::vector<std::string> ListedFileNames(const std::vector<FileLine>& files)
+{
+    std::vector<std::string> names;
+    names.reserve(files.size());
+    for (const FileLine& file : files)
+        names.push_back(LocalName(file));
+    return names;
+}
+
+std::vector<std::string> ListedFileUrls(const std::string& baseUrl, const std::vector<FileLine>& files)
+{
+    std::vector<std::string> urls;
+    urls.reserve(files.size());
+    for (const FileLine& file : files)
+        urls.push_back(baseUrl + Utf8ToLocale(LocalName(file)));
+    return urls;
+}
+
 PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& folderPath, const std::string& baseUrl,
                                const std::vector<FileLine>& files, const RemoteSizeQuery& querySize)
+{
+    return BuildDownloadPlan(folder, folderPath, baseUrl, files, querySize, PresentFileDigest());
+}
+
+PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& folderPath, const std::string& baseUrl,
+                               const std::vector<FileLine>& files, const RemoteSizeQuery& querySize,
+                               const PresentFileDigest& digestOf)
 {
     PlannedFiles plan;
     plan.entries.reserve(std::max(files.size(), PlanCapacity));
@@ -69,7 +107,7 @@ PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& f
     std::uint64_t bytesDone = 0;
 
     for (const FileLine& file : files) {
-        const std::string relative = ListedNameToLocalPath(LocaleToUtf8(file.name));
+        const std::string relative = LocalName(file);
         PlanEntry entry;
         entry.path = folderPath + relative;
         std::copy(file.md5.begin(), file.md5.end(), entry.md5.begin());
@@ -90,7 +128,8 @@ PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& f
         } else {
             exists = folder.Exists(relative).Ok();
             if (exists)
-                entry.localDiffers = partial.CompareFinal(file.md5);
+                entry.localDiffers = digestOf ? CompareFileDigest(digestOf(relative), file.md5)
+                                              : partial.CompareFinal(file.md5);
             entry.partialDiffers = partial.CompareSideFile(file.md5);
         }
 

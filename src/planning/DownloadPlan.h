@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ class FolderBeneath;
 // Asks the server for one file's size; 0 when the size is unknown (the query
 // failed or the answer carried no length).
 using RemoteSizeQuery = std::function<std::uint64_t(const std::string& url)>;
+
+// The digest text (32 lowercase hex digits) of a present file, by its name
+// below the download folder ('/' between levels), or nothing when it cannot
+// be read (it then differs from any listed digest).
+using PresentFileDigest = std::function<std::optional<std::string>(const std::string& relative)>;
 
 // Records reserved when a plan is built. The plan grows past it: a list may
 // name any number of files.
@@ -69,3 +75,16 @@ int CompareDigestTextIgnoringCase(const char computed[32], const std::array<char
 // Runs on the calling thread; the names must have passed ReadUpdateList.
 PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& folderPath, const std::string& baseUrl,
                                const std::vector<FileLine>& files, const RemoteSizeQuery& querySize);
+// As above, with the digests of present files from digestOf instead of
+// hashed here (so that they may be known before, from a cache or other
+// threads). The plan is the same as long as digestOf tells the truth.
+PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& folderPath, const std::string& baseUrl,
+                               const std::vector<FileLine>& files, const RemoteSizeQuery& querySize,
+                               const PresentFileDigest& digestOf);
+
+// The name below the download folder BuildDownloadPlan looks for each listed
+// file at, in list order.
+std::vector<std::string> ListedFileNames(const std::vector<FileLine>& files);
+// The URL BuildDownloadPlan asks the size of, for each listed file in list
+// order.
+std::vector<std::string> ListedFileUrls(const std::string& baseUrl, const std::vector<FileLine>& files);

@@ -8,6 +8,7 @@
 
 #include "planning/DownloadPlan.h"
 #include "planning/Md5.h"
+#include "planning/RunningDigest.h"
 #include "platform/AtomicFile.h"
 #include "platform/FolderBeneath.h"
 
@@ -149,4 +150,65 @@ FolderStatus PartialFile::Commit() const
     if (status.Ok())
         m_folder.Unlink(RelativeName(Name::Side));
     return status;
+}
+
+bool PartialAppender::Append(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd.Get(), data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool PartialAppender::Restart()
+{
+    return ::ftruncate(m_fd.Get(), 0) == 0;
+}
+
+FolderStatus PartialFile::OpenForAppend(PartialAppender& out) const
+{
+    UniqueFd file;
+    const FolderStatus status = OpenPartial(file);
+    out = PartialAppender(std::move(file));
+    return status;
+}
+
+FolderStatus PartialFile::TruncatePartial() const
+{
+    UniqueFd file;
+    return m_folder.OpenForWriting(RelativeName(Name::Partial), file);
+}
+
+bool PartialFile::SeedDigest(RunningDigest& digest, std::uint64_t length) const
+{
+    UniqueFd file;
+    if (!m_folder.OpenForReading(RelativeName(Name::Partial), file).Ok()) {
+        digest.Reset();
+        return false;
+    }
+    return digest.SeedFromDescriptor(file.Get(), length);
+}
+
+std::optional<FileIdentity> PartialFile::Identity(Name name) const
+{
+    UniqueFd file;
+    if (!m_folder.OpenForReading(RelativeName(name), file).Ok())
+        return std::nullopt;
+    return IdentifyDescriptor(file.Get());
+}
+
+std::optional<FileIdentity> PartialFile::PartialIdentity() const
+{
+    return Identity(Name::Partial);
+}
+
+std::optional<FileIdentity> PartialFile::FinalIdentity() const
+{
+    return Identity(Name::Final);
 }

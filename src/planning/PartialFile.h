@@ -1,13 +1,33 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "planning/DigestCache.h"
 #include "platform/FolderResult.h"
 #include "platform/UniqueFd.h"
 
 class FolderBeneath;
+class RunningDigest;
+
+// The partial file held open for the blocks of one transfer: each block is
+// appended as it arrives. Closed when it goes out of scope.
+class PartialAppender {
+public:
+    PartialAppender() = default;
+    explicit PartialAppender(UniqueFd fd) : m_fd(std::move(fd)) {}
+    bool IsOpen() const { return m_fd.Get() >= 0; }
+    // Appends the whole block. False when it could not all be written.
+    bool Append(const char* data, std::size_t size);
+    // Drops every byte (a body that starts over from zero).
+    bool Restart();
+
+private:
+    UniqueFd m_fd;
+};
 
 // A listed file on its way to the disk: the bytes fetched so far go into
 // "<name>.tmp", beside a "<name>.des" side file holding the 32 digest digits
@@ -79,11 +99,26 @@ public:
     // Ok when it is gone or was never there.
     FolderStatus Remove(Name name) const;
 
+    // The partial file opened (made when missing) for appending, beneath the
+    // folder as OpenPartial does; out is left closed on failure.
+    FolderStatus OpenForAppend(PartialAppender& out) const;
+    // Cuts the partial file to nothing (an empty one is made when missing).
+    FolderStatus TruncatePartial() const;
+    // Starts digest over with the partial file's first length bytes. False
+    // when they cannot be read (digest is then reset).
+    bool SeedDigest(RunningDigest& digest, std::uint64_t length) const;
+    // The identities of the partial file and of the file under its final
+    // name, taken from the file opened beneath the folder (never a link).
+    std::optional<FileIdentity> PartialIdentity() const;
+    std::optional<FileIdentity> FinalIdentity() const;
+
     // Moves the complete partial file to its final name, then drops the side
     // file. When the rename fails everything is kept as it was.
     FolderStatus Commit() const;
 
 private:
+    std::optional<FileIdentity> Identity(Name name) const;
+
     const FolderBeneath& m_folder;
     std::string m_folderPath;
     std::string m_relative;

@@ -23,26 +23,33 @@ void RunningDigest::Reset()
 
 bool RunningDigest::SeedFromFile(const std::string& path, std::uint64_t length)
 {
-    Reset();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        Reset();
         return false;
+    }
+    const bool seeded = SeedFromDescriptor(fd, length);
+    ::close(fd);
+    return seeded;
+}
+
+bool RunningDigest::SeedFromDescriptor(int fd, std::uint64_t length)
+{
+    Reset();
     std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(SeedReadSize, length)));
-    std::uint64_t left = length;
-    while (left > 0) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-        const ssize_t got = ::read(fd, buffer.data(), want);
+    std::uint64_t done = 0;
+    while (done < length) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
+        const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
-            ::close(fd);
             Reset();
             return false;
         }
         Update(buffer.data(), static_cast<std::size_t>(got));
-        left -= static_cast<std::uint64_t>(got);
+        done += static_cast<std::uint64_t>(got);
     }
-    ::close(fd);
     return true;
 }
 

@@ -19,6 +19,8 @@ public:
     // Starts over with the first length bytes of the file at path. False when
     // the file cannot be read or is shorter; the digest is then reset.
     bool SeedFromFile(const std::string& path, std::uint64_t length);
+    // The same for an open file, read from its start whatever its offset.
+    bool SeedFromDescriptor(int fd, std::uint64_t length);
     void Update(const void* data, std::size_t size);
     // Bytes digested so far.
     std::uint64_t Length() const { return m_length; }

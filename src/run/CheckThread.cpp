@@ -5,13 +5,17 @@
 #include <ctime>
 #include <exception>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 
 #include "app/LocalConfig.h"
 #include "app/SignedSequenceStore.h"
+#include "planning/DigestCache.h"
 #include "planning/DownloadPlan.h"
 #include "planning/Minisign.h"
+#include "planning/PresentFileDigests.h"
 #include "planning/ServerLists.h"
 #include "platform/Drives.h"
 #include "platform/FolderBeneath.h"
@@ -19,9 +23,9 @@
 #include "platform/TextConversion.h"
 #include "run/DownloadSession.h"
 #include "run/DownloadWindow.h"
-#include "run/ListedFileSize.h"
 #include "run/Messages.h"
 #include "run/RunReport.h"
+#include "transfer/TransferEngine.h"
 #include "transfer/UrlToFile.h"
 
 namespace {
@@ -242,7 +246,7 @@ CheckResult CheckFolder(const LocalConfig& config, const std::string& folder)
     // The folder is held open for the whole plan; no file is reached by path.
     const FolderBeneath beneath(folder.empty() ? std::string("./") : folder);
     auto plan = std::make_shared<const PlannedFiles>(
-        BuildDownloadPlan(beneath, folder, head.baseUrl, list.files, QueryListedFileSize));
+        PlanFilesInParallel(config.m_connections, beneath, folder, head.baseUrl, list.files));
     const std::uint64_t needed = plan->bytesToFetch;
     const bool anyNeeded = plan->AnyNeeded();
     session.SetInstallerListedDigest(InstallerDigest(*plan, session.InstallerPath()));
@@ -469,6 +473,39 @@ void ApplyCheckResult(const CheckResult& result)
         if (IDownloadWindow* current = Window())
             current->RunStartCommand();
     }
+}
+
+PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, const std::string& folderPath,
+                                 const std::string& baseUrl, const std::vector<FileLine>& files)
+{
+    DownloadSession& session = g_downloadSession;
+    const std::shared_ptr<DigestCache> cache = session.Digests(folderPath);
+    // With no folder nothing on disk is looked at.
+    PresentFileDigests digests(folderPath, folderPath.empty() ? std::vector<std::string>{} : ListedFileNames(files),
+                               cache.get(), session.verifyDigests != 0);
+
+    const std::vector<std::string> urls = ListedFileUrls(baseUrl, files);
+    std::vector<RemoteSize> answers;
+    {
+        const std::shared_ptr<TransferEngine> engine = session.Engine(connections);
+        std::lock_guard driving(session.EngineDriver());
+        answers = engine->QuerySizes(urls);
+    }
+    std::unordered_map<std::string, std::uint64_t> sizes;
+    for (std::size_t i = 0; i < urls.size(); ++i)
+        sizes.emplace(urls[i], answers[i].state == DownloadOk ? answers[i].size : 0);
+    digests.Wait();
+
+    PlannedFiles plan = BuildDownloadPlan(
+        folder, folderPath, baseUrl, files,
+        [&sizes](const std::string& url) {
+            const auto found = sizes.find(url);
+            return found != sizes.end() ? found->second : 0;
+        },
+        [&digests](const std::string& name) { return digests.Find(name); });
+    if (cache != nullptr)
+        cache->Save();
+    return plan;
 }
 
 int CheckThreadProc()

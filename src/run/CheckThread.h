@@ -1,5 +1,9 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "planning/DownloadPlan.h"
 #include "run/CheckResult.h"
 
 class IDownloadWindow;
@@ -27,3 +31,14 @@ class IDownloadWindow;
 CheckResult RunCheck();
 void ApplyCheckResult(const CheckResult& result);
 int CheckThreadProc();
+
+// The plan of one folder as BuildDownloadPlan makes it with one size query
+// after the other, but with the sizes asked for all at once on the session's
+// engine (made with connections if it is the first use) while the present
+// files are hashed on threads of their own, remembered digests taken from
+// the folder's cache unless the session's verifyDigests is set. The cache is
+// saved once the plan stands. Called on a check run's thread.
+// folder is the download folder held open (as for BuildDownloadPlan),
+// folderPath its path; the hashing threads open it again, one each.
+PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, const std::string& folderPath,
+                                 const std::string& baseUrl, const std::vector<FileLine>& files);

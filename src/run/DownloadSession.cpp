@@ -1,5 +1,8 @@
 #include "run/DownloadSession.h"
 
+#include "planning/DigestCache.h"
+#include "transfer/TransferEngine.h"
+
 #include "platform/WorkerThread.h"
 #include "run/DownloadWindow.h"
 #include "run/MyDownloadState.h"
@@ -161,6 +164,32 @@ MyDownloadState* DownloadSession::NewProgress()
     return m_lastProgress.get();
 }
 
+std::shared_ptr<TransferEngine> DownloadSession::Engine(int connections)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_engine == nullptr) {
+        TransferEngineOptions options;
+        options.connections = connections;
+        m_engine = std::make_shared<TransferEngine>(options);
+    }
+    return m_engine;
+}
+
+std::shared_ptr<DigestCache> DownloadSession::Digests(const std::string& folder)
+{
+    std::lock_guard lock(m_mutex);
+    if (folder.empty())
+        return nullptr;
+    if (m_digests == nullptr || m_digestsFolder != folder) {
+        const std::string file = DigestCacheFileFor(folder);
+        m_digestsFolder = folder;
+        m_digests = file.empty() ? nullptr : std::make_shared<DigestCache>(file);
+        if (m_digests != nullptr)
+            m_digests->Load();
+    }
+    return m_digests;
+}
+
 IDownloadWindow* DownloadSession::KeepHaltedWindow(std::unique_ptr<IDownloadWindow> window)
 {
     std::lock_guard lock(m_mutex);
@@ -186,6 +215,7 @@ void DownloadSession::ResetForTest()
     activeCheckRuns = 0;
     currentEntry = -1;
     activeProgress = nullptr;
+    verifyDigests = 0;
     std::lock_guard lock(m_mutex);
     m_downloadThread.reset();
     m_checkThread.reset();
@@ -199,4 +229,7 @@ void DownloadSession::ResetForTest()
     m_lastFailure = FileOutcome{};
     m_lastProgress.reset();
     m_haltedWindow.reset();
+    m_engine.reset();
+    m_digestsFolder.clear();
+    m_digests.reset();
 }

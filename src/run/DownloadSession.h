@@ -15,8 +15,10 @@
 #include "run/FileOutcome.h"
 #include "run/PauseHandshake.h"
 
+class DigestCache;
 class IDownloadWindow;
 class IProgressBar;
+class TransferEngine;
 class MyDownloadState;
 class WorkerThread;
 
@@ -60,6 +62,8 @@ struct DownloadSession {
     std::atomic<int> currentEntry{-1};
     // The download run's progress reporter while a transfer may use it.
     std::atomic<MyDownloadState*> activeProgress{nullptr};
+    // 1: the check hashes every present file, whatever digests are remembered.
+    std::atomic<int> verifyDigests{0};
 
     std::shared_ptr<WorkerThread> DownloadThread() const;
     std::shared_ptr<WorkerThread> CheckThread() const;
@@ -108,6 +112,17 @@ struct DownloadSession {
     // that a command that read activeProgress just before the run cleared it
     // still writes to a live object; the next run replaces it.
     MyDownloadState* NewProgress();
+    // The transfer engine of the run, shared by the check's size queries and
+    // the download: made on first use with the given connection count, then
+    // kept for the process (a later count is ignored). Only one thread drives
+    // it at a time: hold EngineDriver() around QuerySizes and Run.
+    std::shared_ptr<TransferEngine> Engine(int connections);
+    std::mutex& EngineDriver() { return m_engineDriver; }
+    // The remembered digests of the files in folder, loaded on first use for
+    // that folder; null when folder is empty or there is no cache place. The
+    // check run and the download run use it in turn, never at once.
+    std::shared_ptr<DigestCache> Digests(const std::string& folder);
+
     // The window the workers see once the close command halted them; kept
     // for the rest of the process.
     IDownloadWindow* KeepHaltedWindow(std::unique_ptr<IDownloadWindow> window);
@@ -133,6 +148,10 @@ private:
     FileOutcome m_lastFailure;
     std::unique_ptr<MyDownloadState> m_lastProgress;
     std::unique_ptr<IDownloadWindow> m_haltedWindow;
+    std::shared_ptr<TransferEngine> m_engine;
+    std::mutex m_engineDriver;
+    std::string m_digestsFolder;
+    std::shared_ptr<DigestCache> m_digests;
 };
 
 extern DownloadSession g_downloadSession;

@@ -3,8 +3,14 @@
 #include <cerrno>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <vector>
 
+#include "app/LocalConfig.h"
+#include "planning/DigestCache.h"
+#include "planning/DownloadPlan.h"
 #include "planning/PartialFile.h"
+#include "planning/RunningDigest.h"
 #include "platform/FolderBeneath.h"
 #include "platform/TextConversion.h"
 #include "platform/WorkerThread.h"
@@ -13,7 +19,7 @@
 #include "run/Messages.h"
 #include "run/MyDownloadState.h"
 #include "run/RunReport.h"
-#include "transfer/HttpDownloader.h"
+#include "transfer/TransferEngine.h"
 
 namespace {
 
@@ -96,19 +102,6 @@ void DeleteWithRetry(int index, const PartialFile& file, PartialFile::Name name)
         FailOn(index, file, name, status, FileResult::FileInUse, FileInUseText(file.FullPath(name)), false);
 }
 
-// Opens the partial file beneath the folder and transfers into it.
-DownloadState TransferInto(HttpDownloader& downloader, MyDownloadState& progress, int index, const PartialFile& file,
-                           const std::string& url)
-{
-    for (;;) {
-        UniqueFd partial;
-        const FolderStatus status = file.OpenPartial(partial);
-        if (status.Ok())
-            return downloader.Download(&progress, url, std::move(partial));
-        FailOn(index, file, PartialFile::Name::Partial, status, FileResult::DiskFailed, kDiskFull);
-    }
-}
-
 FileResult ResultOf(DownloadState state)
 {
     switch (state) {
@@ -142,73 +135,382 @@ void ParkIfRequested()
     }
 }
 
-// Brings one needed entry into its final place.
-void FetchEntry(HttpDownloader& downloader, MyDownloadState& progress, int index, const PlanEntry& entry,
-                const FolderBeneath& beneath, const std::string& folder, const std::string& baseUrl)
+// Removes what the check found stale before the first transfer of an entry.
+void DropStale(int index, const PlanEntry& entry, const PartialFile& file)
 {
-    // The path relative to the download folder, as listed.
-    const std::string relative =
-        entry.path.size() >= folder.size() ? entry.path.substr(folder.size()) : entry.path;
-    const std::string url = baseUrl + relative;
-    const PartialFile file(beneath, folder, relative);
-
-    // A link, FIFO, device or folder at one of the names is never opened,
-    // removed or followed: the player is told and the run waits.
-    PartialFile::Name which = PartialFile::Name::Final;
-    for (FolderStatus status; !(status = file.CheckNames(which)).Ok();)
-        FailOn(index, file, which, status, FileResult::DiskFailed, kDiskFull);
-
     if (entry.localDiffers != 0)
         DeleteWithRetry(index, file, PartialFile::Name::Final);
     if (entry.partialDiffers != 0) {
         DeleteWithRetry(index, file, PartialFile::Name::Partial);
         DeleteWithRetry(index, file, PartialFile::Name::Side);
     }
+}
 
-    for (;;) {
-        if (const FolderStatus status = file.MakeFolders(); !status.Ok()) {
-            FailOn(index, file, PartialFile::Name::Final, status, FileResult::DiskFailed, kDiskFull);
-            continue;
-        }
-        // The side file goes first, so a partial file never exists without
-        // the version it belongs to.
-        if (const FolderStatus status = file.WriteSideFile(entry.md5); !status.Ok()) {
-            FailOn(index, file, PartialFile::Name::Side, status, FileResult::DiskFailed, kDiskFull);
-            continue;
-        }
+// Takes back the bytes counted for a partial file that is dropped.
+void UncountBytes(std::uint64_t dropped)
+{
+    std::uint64_t done = g_downloadSession.bytesDone;
+    while (!g_downloadSession.bytesDone.compare_exchange_weak(done, done > dropped ? done - dropped : 0)) {
+    }
+}
 
-        ParkIfRequested();
-        DownloadState result = TransferInto(downloader, progress, index, file, url);
-        while (result != DownloadOk) {
-            if (result == DownloadStopped) {
-                // A pause click stopped the transfer; a resume that came in
-                // between leaves nothing to wait for.
-                SetFace(StartFace::Continue);
-                SetStatus(kPaused);
-                g_downloadSession.pause.ParkWhileRequested();
-            } else {
-                Fail(index, file.Path(), ResultOf(result), TextFor(result));
-            }
-            result = TransferInto(downloader, progress, index, file, url);
-        }
+class DownloadRound;
 
-        if (file.PartialMatches(entry.md5))
-            break;
 
-        // Wrong bytes: they must not become the file, and a resume must not
-        // continue them. The bytes counted for them are taken back.
-        const std::uint64_t dropped = file.PartialLength();
-        DeleteWithRetry(index, file, PartialFile::Name::Partial);
-        DeleteWithRetry(index, file, PartialFile::Name::Side);
-        std::uint64_t done = g_downloadSession.bytesDone;
-        while (!g_downloadSession.bytesDone.compare_exchange_weak(done, done > dropped ? done - dropped : 0)) {
-        }
-        Fail(index, file.Path(), FileResult::WrongDigest, kDownloadAgain);
+// One needed entry of the plan on its way into place: its partial file, the
+// digest of the bytes in it, and how its last transfer ended. It is the
+// engine's sink for that transfer; every call runs on the download thread.
+class EntryTransfer final : public ITransferSink {
+public:
+    enum class State { Waiting, Placed };
+    // Why an entry stopped the run; None: it did not.
+    // Names: something other than a regular file at one of the names.
+    enum class Trouble { None, Names, Stale, SideFile, Transfer, WrongDigest, Rename };
+
+    // beneath: the download folder held open by the download thread, which
+    // makes every call on this entry.
+    EntryTransfer(int index, const PlanEntry& entry, const FolderBeneath& beneath, const std::string& folder,
+                  const std::string& relative, std::string url)
+        : m_index(index), m_entry(entry), m_file(beneath, folder, relative), m_url(std::move(url))
+    {
     }
 
+    int Index() const { return m_index; }
+    const PlanEntry& Entry() const { return m_entry; }
+    const PartialFile& File() const { return m_file; }
+    const std::string& Url() const { return m_url; }
+    bool Placed() const { return m_state == State::Placed; }
+    DownloadState Result() const { return m_result; }
+    // Why the partial file could not be opened for the last transfer, or
+    // why the last rename failed; Ok when neither did.
+    FolderStatus FileStatus() const { return m_fileStatus; }
+
+    // Readies the files for a transfer without waiting on the player: stale
+    // files and dropped bytes removed, the side file written first (so a
+    // partial file never exists without the version it belongs to), the
+    // digest seeded with the bytes present. Trouble::None, or what must be
+    // dealt with (with a message) before it can go.
+    Trouble Prepare(DigestCache* cache, TransferRequest& request);
+    // The name checks and removals of Prepare (and the folders and the side
+    // file when writeSide), waiting on the player for each failure as the
+    // run always has (Fail parks).
+    void PrepareWithPlayer(bool writeSide);
+
+    void SetRound(DownloadRound* round) { m_round = round; }
+
+    void OnBegin(std::uint64_t total, std::uint64_t startOffset) override;
+    bool OnBlock(const char* data, std::size_t size) override;
+    void OnEnd(DownloadState result) override;
+
+    // After a transfer ended DownloadOk: compares the digest of the bytes as
+    // written with the listed one and renames. Trouble::None when placed.
+    Trouble Land(DigestCache* cache);
+
+private:
+    int m_index;
+    const PlanEntry& m_entry;
+    PartialFile m_file;
+    std::string m_url;
+    State m_state = State::Waiting;
+    bool m_staleDropped = false;
+    // Bytes of this partial file that must go before it is continued.
+    bool m_dropPartial = false;
+    RunningDigest m_digest;
+    // The whole partial file's digest, when the cache knew it.
+    std::optional<std::string> m_wholeDigest;
+    PartialAppender m_out;
+    bool m_fileFailed = false;
+    FolderStatus m_fileStatus;
+    DownloadState m_result = DownloadOk;
+    DownloadRound* m_round = nullptr;
+};
+
+// One pass of the engine over the entries still waiting: up to the engine's
+// connection count at once, the next one added as one ends. The first
+// trouble stops every transfer at its next block and is kept for the run to
+// show; a pause click stops them the same way (MyDownloadState::RequestStop).
+class DownloadRound {
+public:
+    DownloadRound(TransferEngine& engine, MyDownloadState& progress, DigestCache* cache,
+                  std::vector<EntryTransfer*> waiting, int connections)
+        : m_engine(engine), m_progress(progress), m_cache(cache), m_waiting(std::move(waiting)),
+          m_connections(connections)
+    {
+    }
+
+    // Drives the transfers until each has ended or been stopped.
+    void Run()
+    {
+        for (EntryTransfer* entry : m_waiting)
+            entry->SetRound(this);
+        for (int i = 0; i < m_connections; ++i)
+            AddNext();
+        std::lock_guard driving(g_downloadSession.EngineDriver());
+        m_engine.Run();
+    }
+
+    // The entries forget the round even when Run was left by an exception,
+    // so a transfer ending later never reaches a round that is gone.
+    ~DownloadRound()
+    {
+        for (EntryTransfer* entry : m_waiting)
+            entry->SetRound(nullptr);
+    }
+    DownloadRound(const DownloadRound&) = delete;
+    DownloadRound& operator=(const DownloadRound&) = delete;
+
+    // The entry that stopped the round and why, if one did.
+    EntryTransfer* Troubled() const { return m_troubled; }
+    EntryTransfer::Trouble TroubleOf() const { return m_trouble; }
+
+    MyDownloadState& Progress() { return m_progress; }
+
+    // Called by an entry whose transfer ended.
+    void Ended(EntryTransfer& entry)
+    {
+        if (entry.Result() == DownloadOk) {
+            const auto trouble = entry.Land(m_cache);
+            if (trouble != EntryTransfer::Trouble::None)
+                Stop(entry, trouble);
+        } else if (entry.Result() != DownloadStopped) {
+            Stop(entry, EntryTransfer::Trouble::Transfer);
+        }
+        AddNext();
+    }
+
+private:
+    void Stop(EntryTransfer& entry, EntryTransfer::Trouble trouble)
+    {
+        if (m_troubled == nullptr) {
+            m_troubled = &entry;
+            m_trouble = trouble;
+        }
+        m_engine.StopAll();
+    }
+
+    void AddNext()
+    {
+        while (m_next < m_waiting.size()) {
+            if (m_troubled != nullptr || m_progress.StopRequested())
+                return;
+            EntryTransfer& entry = *m_waiting[m_next++];
+            TransferRequest request;
+            const auto trouble = entry.Prepare(m_cache, request);
+            if (trouble != EntryTransfer::Trouble::None) {
+                Stop(entry, trouble);
+                return;
+            }
+            g_downloadSession.currentEntry = entry.Index();
+            m_engine.Add(request, entry);
+            // A pause clicked while it was added must stop it as well.
+            if (m_progress.StopRequested())
+                m_engine.StopAll();
+            return;
+        }
+    }
+
+    TransferEngine& m_engine;
+    MyDownloadState& m_progress;
+    DigestCache* m_cache;
+    std::vector<EntryTransfer*> m_waiting;
+    int m_connections;
+    std::size_t m_next = 0;
+    EntryTransfer* m_troubled = nullptr;
+    EntryTransfer::Trouble m_trouble = EntryTransfer::Trouble::None;
+};
+
+EntryTransfer::Trouble EntryTransfer::Prepare(DigestCache* cache, TransferRequest& request)
+{
+    // A link, FIFO, device or folder at one of the names is never opened,
+    // removed or followed.
+    PartialFile::Name which = PartialFile::Name::Final;
+    if (!m_file.CheckNames(which).Ok())
+        return Trouble::Names;
+    using Name = PartialFile::Name;
+    if (!m_staleDropped) {
+        if ((m_entry.localDiffers != 0 && !m_file.Remove(Name::Final).Ok()) ||
+            (m_entry.partialDiffers != 0 && (!m_file.Remove(Name::Partial).Ok() || !m_file.Remove(Name::Side).Ok())))
+            return Trouble::Stale;
+        m_staleDropped = true;
+    }
+    if (m_dropPartial) {
+        if (!m_file.Remove(Name::Partial).Ok() || !m_file.Remove(Name::Side).Ok())
+            return Trouble::WrongDigest;
+        m_dropPartial = false;
+        m_digest.Reset();
+    }
+    if (!m_file.MakeFolders().Ok() || !m_file.WriteSideFile(m_entry.md5).Ok())
+        return Trouble::SideFile;
+
+    std::uint64_t start = m_file.PartialLength();
+    const std::uint64_t size = m_entry.size;
+    // Longer than the file can be is no beginning of it: begin again.
+    if (size != 0 && start > size) {
+        m_file.TruncatePartial();
+        start = 0;
+    }
+    m_wholeDigest.reset();
+    if (start == 0) {
+        m_digest.Reset();
+    } else if (m_digest.Length() != start) {
+        // A whole partial file the cache knows needs no reading at all;
+        // any other prefix is hashed once, here, before more is appended.
+        const auto identity = cache != nullptr && start == size ? m_file.PartialIdentity() : std::nullopt;
+        if (identity)
+            m_wholeDigest = cache->Find(*identity);
+        if (!m_wholeDigest && !m_file.SeedDigest(m_digest, start)) {
+            m_file.TruncatePartial();
+            start = 0;
+        }
+    }
+    request.url = m_url;
+    request.startOffset = start;
+    // Where the check learnt the size, no probe is sent.
+    request.knownSize = size;
+    m_fileFailed = false;
+    m_fileStatus = FolderStatus{};
+    m_result = DownloadOk;
+    return Trouble::None;
+}
+
+void EntryTransfer::PrepareWithPlayer(bool writeSide)
+{
+    PartialFile::Name which = PartialFile::Name::Final;
+    for (FolderStatus status; !(status = m_file.CheckNames(which)).Ok();)
+        FailOn(m_index, m_file, which, status, FileResult::DiskFailed, kDiskFull);
+    if (!m_staleDropped) {
+        DropStale(m_index, m_entry, m_file);
+        m_staleDropped = true;
+    }
+    if (m_dropPartial) {
+        DeleteWithRetry(m_index, m_file, PartialFile::Name::Partial);
+        DeleteWithRetry(m_index, m_file, PartialFile::Name::Side);
+        m_dropPartial = false;
+        m_digest.Reset();
+    }
+    while (writeSide) {
+        if (const FolderStatus status = m_file.MakeFolders(); !status.Ok()) {
+            FailOn(m_index, m_file, PartialFile::Name::Final, status, FileResult::DiskFailed, kDiskFull);
+            continue;
+        }
+        if (const FolderStatus status = m_file.WriteSideFile(m_entry.md5); !status.Ok()) {
+            FailOn(m_index, m_file, PartialFile::Name::Side, status, FileResult::DiskFailed, kDiskFull);
+            continue;
+        }
+        break;
+    }
+}
+
+void EntryTransfer::OnBegin(std::uint64_t, std::uint64_t startOffset)
+{
+    m_wholeDigest.reset();
+    m_fileStatus = m_file.OpenForAppend(m_out);
+    if (!m_fileStatus.Ok() || !m_out.IsOpen()) {
+        m_fileFailed = true;
+        return;
+    }
+    // The whole file again: never appended to the bytes present.
+    if (startOffset == 0 && m_digest.Length() + m_file.PartialLength() > 0) {
+        m_digest.Reset();
+        if (!m_out.Restart())
+            m_fileFailed = true;
+    }
+}
+
+bool EntryTransfer::OnBlock(const char* data, std::size_t size)
+{
+    if (m_fileFailed || !m_out.Append(data, size)) {
+        m_fileFailed = true;
+        return false;
+    }
+    m_digest.Update(data, size);
+    // As a single transfer always did: a block written after the pause was
+    // asked is kept but not counted.
+    MyDownloadState& progress = m_round->Progress();
+    if (progress.ShouldStop() != 0)
+        return false;
+    progress.OnProgress(m_entry.size, size);
+    return true;
+}
+
+void EntryTransfer::OnEnd(DownloadState result)
+{
+    m_out = PartialAppender();
+    m_result = m_fileFailed ? DownloadFileError : result;
+    if (m_round != nullptr)
+        m_round->Ended(*this);
+}
+
+EntryTransfer::Trouble EntryTransfer::Land(DigestCache* cache)
+{
+    // The bytes were digested as they were written; a partial file that is
+    // not exactly those bytes is read once more instead.
+    std::string digest = m_wholeDigest.value_or(std::string());
+    bool matches = false;
+    if (!digest.empty()) {
+        matches = CompareDigestTextIgnoringCase(digest.data(), m_entry.md5) == 0;
+    } else if (m_digest.Length() == m_file.PartialLength()) {
+        digest = m_digest.Hex();
+        matches = CompareDigestTextIgnoringCase(digest.data(), m_entry.md5) == 0;
+    } else {
+        matches = m_file.PartialMatches(m_entry.md5);
+        digest.clear();
+    }
+    if (!matches) {
+        // Wrong bytes: they must not become the file, and a resume must not
+        // continue them. The bytes counted for them are taken back.
+        UncountBytes(m_file.PartialLength());
+        m_dropPartial = true;
+        m_digest.Reset();
+        m_file.TruncatePartial();
+        return Trouble::WrongDigest;
+    }
     // The complete partial file is kept until the rename succeeds.
-    for (FolderStatus status; !(status = file.Commit()).Ok();)
-        FailOn(index, file, PartialFile::Name::Final, status, FileResult::FileInUse, FileInUseText(file.Path()), false);
+    m_fileStatus = m_file.Commit();
+    if (!m_fileStatus.Ok())
+        return Trouble::Rename;
+    m_state = State::Placed;
+    if (cache != nullptr && !digest.empty()) {
+        if (const auto identity = m_file.FinalIdentity()) {
+            cache->Remember(*identity, digest);
+            cache->Save();
+        }
+    }
+    return Trouble::None;
+}
+
+// Shows what stopped the round and waits on the player as a single
+// transfer's failure always did; the failed step is repeated by the next
+// round.
+void DealWith(EntryTransfer& entry, EntryTransfer::Trouble trouble, DigestCache* cache)
+{
+    const int index = entry.Index();
+    const PartialFile& file = entry.File();
+    switch (trouble) {
+    case EntryTransfer::Trouble::None:
+        return;
+    case EntryTransfer::Trouble::Names:
+    case EntryTransfer::Trouble::Stale:
+    case EntryTransfer::Trouble::SideFile:
+        entry.PrepareWithPlayer(true);
+        return;
+    case EntryTransfer::Trouble::Transfer:
+        if (!entry.FileStatus().Ok())
+            FailOn(index, file, PartialFile::Name::Partial, entry.FileStatus(), ResultOf(entry.Result()),
+                   TextFor(entry.Result()));
+        else
+            Fail(index, file.Path(), ResultOf(entry.Result()), TextFor(entry.Result()));
+        return;
+    case EntryTransfer::Trouble::WrongDigest:
+        entry.PrepareWithPlayer(false);
+        Fail(index, file.Path(), FileResult::WrongDigest, kDownloadAgain);
+        return;
+    case EntryTransfer::Trouble::Rename:
+        while (entry.Land(cache) == EntryTransfer::Trouble::Rename)
+            FailOn(index, file, PartialFile::Name::Final, entry.FileStatus(), FileResult::FileInUse,
+                   FileInUseText(file.Path()), false);
+        return;
+    }
 }
 
 } // namespace
@@ -226,8 +528,10 @@ int DownloadThreadProc()
 
     // The plan is read once the check is over, and kept for the whole run.
     const std::shared_ptr<const PlannedFiles> plan = session.Plan();
-    auto downloader = std::make_unique<HttpDownloader>();
+    const int connections = Window() != nullptr ? Window()->Config().m_connections : DefaultConnections;
+    const std::shared_ptr<TransferEngine> engine = session.Engine(connections);
     MyDownloadState* progress = session.NewProgress();
+    progress->AttachEngine(engine.get());
     session.activeProgress = progress;
 
     if (IDownloadWindow* window = Window())
@@ -236,23 +540,57 @@ int DownloadThreadProc()
 
     const std::string folder = session.DownloadFolder();
     const std::string baseUrl = session.FileBaseUrl();
-    // Every file of the run is reached beneath this one open folder.
+    const std::shared_ptr<DigestCache> cache = session.Digests(folder);
+    // Every file of the run is reached beneath this one open folder; the
+    // engine calls the entries' sinks on this thread only.
     const FolderBeneath beneath(folder.empty() ? std::string("./") : folder);
+    std::vector<std::unique_ptr<EntryTransfer>> entries;
     const int count = plan != nullptr ? plan->FileCount() : 0;
-    for (int i = 0; i < count;) {
+    for (int i = 0; i < count; ++i) {
         const PlanEntry& entry = plan->entries[static_cast<std::size_t>(i)];
+        if (entry.needed == 0)
+            continue;
+        // The path relative to the download folder, as listed.
+        const std::string relative =
+            entry.path.size() >= folder.size() ? entry.path.substr(folder.size()) : entry.path;
+        entries.push_back(std::make_unique<EntryTransfer>(i, entry, beneath, folder, relative, baseUrl + relative));
+    }
+
+    for (;;) {
+        std::vector<EntryTransfer*> waiting;
+        for (const auto& entry : entries) {
+            if (!entry->Placed())
+                waiting.push_back(entry.get());
+        }
+        if (waiting.empty())
+            break;
+        ParkIfRequested();
+        // Clears the stop of the last pause unless a new one is asked.
+        progress->OnBegin(0, 0);
         try {
-            if (entry.needed != 0) {
-                session.currentEntry = i;
-                FetchEntry(*downloader, *progress, i, entry, beneath, folder, baseUrl);
+            DownloadRound round(*engine, *progress, cache.get(), std::move(waiting), connections);
+            round.Run();
+            if (EntryTransfer* troubled = round.Troubled()) {
+                DealWith(*troubled, round.TroubleOf(), cache.get());
+            } else if (session.pause.Requested()) {
+                // A pause click stopped the transfers; a resume that came in
+                // between leaves nothing to wait for.
+                SetFace(StartFace::Continue);
+                SetStatus(kPaused);
+                session.pause.ParkWhileRequested();
             }
-            ++i;
         } catch (const std::exception&) {
-            // Out of memory or worse: said, and the file is tried again on continue.
-            Fail(i, entry.path, FileResult::Failed, kRunFailed);
+            // Out of memory or worse: said, and what is not placed is tried
+            // again on continue.
+            engine->StopAll();
+            const int index = session.currentEntry;
+            Fail(index, index >= 0 ? plan->entries[static_cast<std::size_t>(index)].path : folder, FileResult::Failed,
+                 kRunFailed);
         }
     }
     session.currentEntry = -1;
+    if (cache != nullptr)
+        cache->Save();
 
     session.DropPlan();
     session.installerReady = 1;
@@ -262,5 +600,6 @@ int DownloadThreadProc()
     SendMachineInfo("D");
 
     session.activeProgress = nullptr;
+    progress->AttachEngine(nullptr);
     return 0;
 }

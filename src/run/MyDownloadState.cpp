@@ -6,6 +6,7 @@
 #include "run/DownloadSession.h"
 #include "run/DownloadWindow.h"
 #include "run/Messages.h"
+#include "transfer/TransferEngine.h"
 
 std::uint32_t MonotonicTickCount()
 {
@@ -31,6 +32,13 @@ int MyDownloadState::ShouldStop()
 void MyDownloadState::RequestStop()
 {
     m_bStop = true;
+    if (TransferEngine* engine = m_engine.load())
+        engine->StopAll();
+}
+
+void MyDownloadState::AttachEngine(TransferEngine* engine)
+{
+    m_engine = engine;
 }
 
 bool MyDownloadState::StopRequested() const

@@ -9,6 +9,8 @@
 #include "run/SpeedMeter.h"
 #include "transfer/DownloadState.h"
 
+class TransferEngine;
+
 // A millisecond tick count from the monotonic clock, wrapping at 2^32.
 // Differences of two ticks are taken as unsigned 32-bit values, so a wrap in
 // between does no harm.
@@ -40,8 +42,12 @@ public:
     // 1 while a pause is requested.
     int ShouldStop() override;
 
-    // The pause request: the transfer in hand ends after its current block.
+    // The pause request: every transfer in hand ends after its current block
+    // (through the engine's StopAll once one is attached).
     void RequestStop();
+    // The engine the run's transfers go through; null detaches it. The
+    // engine must outlive this object or be detached first.
+    void AttachEngine(TransferEngine* engine);
     bool StopRequested() const;
 
     // The speed text for a whole-KiB/s value and the exact KiB/s value:
@@ -54,4 +60,5 @@ private:
     SpeedMeter m_meter;
     std::optional<std::uint32_t> m_lastShown;
     std::atomic<bool> m_bStop{false};
+    std::atomic<TransferEngine*> m_engine{nullptr};
 };

@@ -1,0 +1,387 @@
+// The run on the transfer engine: the plan of the parallel check against the
+// sequential one, and the download run with several files in flight.
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "planning/DigestCache.h"
+#include "planning/DownloadPlan.h"
+#include "planning/PresentFileDigests.h"
+#include "platform/FolderBeneath.h"
+#include "platform/FolderStore.h"
+#include "run/CheckThread.h"
+#include "run/Commands.h"
+#include "run/DownloadSession.h"
+#include "run/ListedFileSize.h"
+#include "run/Messages.h"
+#include "run/RunReport.h"
+#include "platform/WorkerThread.h"
+#include "support/DownloadRunFixture.h"
+#include "support/FaultServer.h"
+#include "support/LatencyProxy.h"
+#include "support/NginxServer.h"
+#include "support/RecordingWindow.h"
+#include "support/TempDir.h"
+#include "support/TestData.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ServedFileSpec {
+    std::string name;
+    std::string content;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::uint64_t SizeOf(const std::string& path)
+{
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    return error ? 0 : size;
+}
+
+FileLine Line(const std::string& name, const std::string& md5)
+{
+    FileLine line;
+    line.name = name;
+    std::copy_n(md5.begin(), std::min<std::size_t>(md5.size(), 32), line.md5.begin());
+    return line;
+}
+
+std::string Upper(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+    return text;
+}
+
+// The download run's fixture, with remembered digests kept in a folder of
+// the test.
+class ParallelRun : public DownloadRunFixture {
+protected:
+    void SetUp() override
+    {
+        ::setenv("XDG_CACHE_HOME", cacheHome.Folder().c_str(), 1);
+        DownloadRunFixture::SetUp();
+    }
+
+    // Every listed file needed, with the size a check would have asked.
+    void PlanAll(const std::vector<ServedFileSpec>& files)
+    {
+        PlannedFiles plan;
+        for (const auto& file : files) {
+            PlanEntry entry;
+            entry.path = folder.Folder() + file.name;
+            const std::string md5 = Md5Of(file.content);
+            std::copy_n(md5.begin(), 32, entry.md5.begin());
+            entry.size = file.content.size();
+            entry.needed = 1;
+            plan.entries.push_back(entry);
+            plan.totalBytes += entry.size;
+            plan.bytesToFetch += entry.size;
+        }
+        g_downloadSession.SetPlan(std::make_shared<PlannedFiles>(plan));
+    }
+
+    // Partial files holding some bytes but not all.
+    int PartialsInFlight(const std::vector<ServedFileSpec>& files) const
+    {
+        int count = 0;
+        for (const auto& file : files) {
+            const auto size = SizeOf(folder.Folder() + file.name + ".tmp");
+            count += size > 0 && size < file.content.size() ? 1 : 0;
+        }
+        return count;
+    }
+
+    void ExpectAllExact(const std::vector<ServedFileSpec>& files) const
+    {
+        for (const auto& file : files) {
+            EXPECT_EQ(ReadFileText(folder.Folder() + file.name), file.content) << file.name;
+            EXPECT_FALSE(fs::exists(folder.Folder() + file.name + ".tmp")) << file.name;
+            EXPECT_FALSE(fs::exists(folder.Folder() + file.name + ".des")) << file.name;
+        }
+    }
+
+    TempDir cacheHome;
+};
+
+// ---------------------------------------------------------------- the plan
+
+struct PlanCase {
+    const char* name;
+    int connections;
+    bool warm;         // a first parallel check filled the cache before
+    bool rewriteAfter; // then a present good file was rewritten with other bytes of its length
+    bool verify;
+};
+
+class PlanEquality : public ParallelRun, public ::testing::WithParamInterface<PlanCase> {};
+
+TEST_P(PlanEquality, parallel_plan_is_the_sequential_plan)
+{
+    const PlanCase& param = GetParam();
+    NginxServer server;
+    const std::string base = server.BaseUrl() + "game/";
+    const std::string good = RandomBytes(300000, 1);
+    const std::string other = RandomBytes(200000, 2);
+    const std::string part = RandomBytes(250000, 3);
+    std::vector<FileLine> lines;
+    const auto serve = [&](const std::string& name, const std::string& bytes) {
+        server.Put("game/" + name, bytes);
+        lines.push_back(Line(name, Md5Of(bytes)));
+    };
+    const std::string dir = folder.Folder();
+    serve("good.bin", good);
+    WriteFile(dir + "good.bin", good);
+    serve("changed.bin", other);
+    WriteFile(dir + "changed.bin", RandomBytes(200000, 9));
+    serve("part.bin", part);
+    WriteFile(dir + "part.bin.tmp", part.substr(0, 100000));
+    WriteFile(dir + "part.bin.des", Md5Of(part));
+    serve("stale.bin", part);
+    WriteFile(dir + "stale.bin.tmp", part.substr(0, 1000));
+    WriteFile(dir + "stale.bin.des", Md5Of(other));
+    serve("missing.bin", other);
+    serve("deep/er/sub.bin", good);
+    // Listed, not served: its size is unknown.
+    lines.push_back(Line("gone.bin", Md5Of(good)));
+    // Listed in uppercase: the same bytes, the digits compared without case.
+    server.Put("game/upper.bin", good);
+    lines.push_back(Line("upper.bin", Upper(Md5Of(good))));
+    WriteFile(dir + "upper.bin", good);
+
+    const FolderBeneath beneath(dir);
+    if (param.warm) {
+        PlanFilesInParallel(param.connections, beneath, dir, base, lines);
+        g_downloadSession.ResetForTest();
+        g_downloadSession.SetDownloadFolder(dir);
+    }
+    if (param.rewriteAfter) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        WriteFile(dir + "good.bin", RandomBytes(good.size(), 11));
+    }
+    g_downloadSession.verifyDigests = param.verify ? 1 : 0;
+
+    const PlannedFiles sequential = BuildDownloadPlan(beneath, dir, base, lines, QueryListedFileSize);
+    const PlannedFiles parallel = PlanFilesInParallel(param.connections, beneath, dir, base, lines);
+
+    ASSERT_EQ(parallel.entries.size(), sequential.entries.size());
+    for (std::size_t i = 0; i < sequential.entries.size(); ++i) {
+        const PlanEntry& want = sequential.entries[i];
+        const PlanEntry& got = parallel.entries[i];
+        SCOPED_TRACE(want.path);
+        EXPECT_EQ(got.path, want.path);
+        EXPECT_EQ(got.md5, want.md5);
+        EXPECT_EQ(got.size, want.size);
+        EXPECT_EQ(got.localDiffers, want.localDiffers);
+        EXPECT_EQ(got.partialDiffers, want.partialDiffers);
+        EXPECT_EQ(got.needed, want.needed);
+    }
+    EXPECT_EQ(parallel.totalBytes, sequential.totalBytes);
+    EXPECT_EQ(parallel.bytesToFetch, sequential.bytesToFetch);
+    EXPECT_EQ(parallel.bytesDone, sequential.bytesDone);
+    // The fixture is not trivial: some files needed, some not.
+    EXPECT_EQ(sequential.entries[0].needed, param.rewriteAfter ? 1 : 0);
+    EXPECT_TRUE(sequential.AnyNeeded());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlanEquality,
+    ::testing::Values(PlanCase{"one_connection_cold", 1, false, false, false},
+                      PlanCase{"six_connections_cold", 6, false, false, false},
+                      PlanCase{"warm_cache", 6, true, false, false},
+                      PlanCase{"warm_cache_file_rewritten_since", 6, true, true, false},
+                      PlanCase{"warm_cache_verified", 3, true, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ParallelRun, remembered_digest_is_trusted_without_hashing_unless_verified)
+{
+    NginxServer server;
+    const std::string good = RandomBytes(100000, 1);
+    server.Put("game/a.bin", good);
+    const std::string dir = folder.Folder();
+    WriteFile(dir + "a.bin", good);
+    const std::vector<FileLine> lines{Line("a.bin", Md5Of(good))};
+    // A cache that remembers another digest for the file as it is now: only
+    // a check that hashes sees that the file is good.
+    DigestCache cache(DigestCacheFileFor(dir));
+    cache.Remember(*IdentifyFile(dir + "a.bin"), Md5Of("something else"));
+    ASSERT_TRUE(cache.Save());
+
+    for (const bool verify : {false, true}) {
+        g_downloadSession.ResetForTest();
+        g_downloadSession.verifyDigests = verify ? 1 : 0;
+        const PlannedFiles plan = PlanFilesInParallel(6, FolderBeneath(dir), dir, server.BaseUrl() + "game/", lines);
+        EXPECT_EQ(plan.entries[0].needed, verify ? 0 : 1) << "verify " << verify;
+    }
+    // The verified digest replaced the remembered one.
+    DigestCache reread(DigestCacheFileFor(dir));
+    ASSERT_EQ(reread.Load(), DigestCache::LoadResult::Loaded);
+    EXPECT_EQ(reread.Find(*IdentifyFile(dir + "a.bin")), Md5Of(good));
+}
+
+// The hashing threads reach the files beneath the folder as the plan does: a
+// link, FIFO or folder at a listed name is neither followed nor read (a FIFO
+// would hang a plain open), and nothing of it is remembered.
+TEST_F(ParallelRun, present_file_digests_never_follow_a_link_nor_open_a_fifo)
+{
+    TempDir outside;
+    const std::string good = RandomBytes(50000, 4);
+    WriteFile(outside.Folder() + "target.bin", good);
+    const std::string dir = folder.Folder();
+    WriteFile(dir + "plain.bin", good);
+    fs::create_symlink(outside.Folder() + "target.bin", dir + "link.bin");
+    fs::create_symlink(outside.Path(), dir + "linked");
+    ASSERT_EQ(::mkfifo((dir + "fifo.bin").c_str(), 0600), 0);
+    fs::create_directories(dir + "folder.bin");
+    DigestCache cache(DigestCacheFileFor(dir));
+
+    PresentFileDigests digests(dir, {"plain.bin", "link.bin", "linked/target.bin", "fifo.bin", "folder.bin"}, &cache,
+                               false);
+    digests.Wait();
+    EXPECT_EQ(digests.Find("plain.bin"), Md5Of(good));
+    for (const char* name : {"link.bin", "linked/target.bin", "fifo.bin", "folder.bin"})
+        EXPECT_EQ(digests.Find(name), std::nullopt) << name;
+    EXPECT_EQ(digests.Hashed(), 1u);
+    EXPECT_EQ(cache.Find(*IdentifyFile(outside.Folder() + "target.bin")), std::nullopt)
+        << "the file behind the link is not remembered";
+}
+
+// ---------------------------------------------------------- the download
+
+std::vector<ServedFileSpec> SlowFiles(NginxServer& server, int count, std::size_t size)
+{
+    std::vector<ServedFileSpec> files;
+    for (int i = 0; i < count; ++i) {
+        ServedFileSpec file{"f" + std::to_string(i) + ".bin", RandomBytes(size, 20 + i)};
+        server.Put("game/" + file.name, file.content);
+        files.push_back(file);
+    }
+    return files;
+}
+
+NginxServer::Options SlowGame(const std::string& extra = "")
+{
+    NginxServer::Options options;
+    // Slow enough that several files are still in flight when the test acts.
+    options.extraServerConfig = "location /game/ { limit_rate 400k; }\n" + extra;
+    return options;
+}
+
+TEST_F(ParallelRun, pause_stops_every_file_in_flight_keeps_the_partials_and_resume_completes_them_exactly)
+{
+    NginxServer server(SlowGame());
+    const auto files = SlowFiles(server, 4, 900000);
+    window.config.m_connections = 4;
+    g_downloadSession.SetFileBaseUrl(server.BaseUrl() + "game/");
+    PlanAll(files);
+
+    StartDownload();
+    ASSERT_TRUE(Within([&] { return PartialsInFlight(files) >= 3; }))
+        << "in flight " << PartialsInFlight(files) << ", bytes done " << g_downloadSession.bytesDone.load()
+        << ", parked " << g_downloadSession.pause.Parked() << ", messages " << window.Messages().size();
+    OnStartButton(); // pause
+    ASSERT_TRUE(WaitParked());
+    EXPECT_EQ(window.Face(), StartFace::Continue);
+    EXPECT_EQ(window.Text(IDC_STATUS), kPaused);
+    // Parked means every transfer has ended: the partials stand still.
+    std::vector<std::uint64_t> kept;
+    for (const auto& file : files)
+        kept.push_back(SizeOf(folder.Folder() + file.name + ".tmp"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int partials = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(SizeOf(folder.Folder() + files[i].name + ".tmp"), kept[i]) << files[i].name;
+        partials += kept[i] > 0 ? 1 : 0;
+    }
+    EXPECT_GE(partials, 3);
+    EXPECT_EQ(Marks(), "SP");
+
+    OnStartButton(); // continue
+    ASSERT_TRUE(WaitFinished());
+    ExpectAllExact(files);
+    EXPECT_EQ(Marks(), "SPRD");
+    EXPECT_EQ(window.Face(), StartFace::Install);
+    EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(ParallelRun, one_file_failing_mid_body_pauses_once_keeps_the_others_partials_and_resume_completes_all)
+{
+    FaultServer upstream;
+    const std::string bad = RandomBytes(600000, 99);
+    upstream.SetBody(bad);
+    FaultReply drop;
+    drop.closeAfter = 100000;
+    upstream.SetScript({drop, FaultReply{}});
+    NginxServer server(SlowGame("location = /game/bad.bin { proxy_pass " + upstream.BaseUrl() +
+                                "; proxy_buffering off; }"));
+    auto files = SlowFiles(server, 3, 900000);
+    files.insert(files.begin() + 1, ServedFileSpec{"bad.bin", bad});
+    window.config.m_connections = 4;
+    g_downloadSession.SetFileBaseUrl(server.BaseUrl() + "game/");
+    PlanAll(files);
+
+    StartDownload();
+    ASSERT_TRUE(WaitParked());
+    ASSERT_TRUE(window.WaitForMessage(kNetworkFailed, std::chrono::seconds(1)));
+    EXPECT_EQ(window.Messages().size(), 1u) << "one failure, one message";
+    EXPECT_EQ(Marks(), "SE");
+    EXPECT_EQ(g_downloadSession.Failures(), 1);
+    EXPECT_EQ(g_downloadSession.LastFailure().entry, 1);
+    EXPECT_EQ(g_downloadSession.LastFailure().result, FileResult::NetworkFailed);
+    EXPECT_EQ(window.Face(), StartFace::Continue);
+    for (const auto& file : files) {
+        if (file.name != "bad.bin")
+            EXPECT_GT(SizeOf(folder.Folder() + file.name + ".tmp"), 0u) << file.name << " keeps its bytes";
+    }
+    EXPECT_EQ(SizeOf(folder.Folder() + "bad.bin.tmp"), 100000u) << "bytes before the drop are kept";
+
+    OnStartButton(); // continue
+    ASSERT_TRUE(WaitFinished());
+    ExpectAllExact(files);
+    EXPECT_EQ(Marks(), "SERD");
+    const auto requests = upstream.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=100000-") << "the failed file is resumed";
+}
+
+TEST_F(ParallelRun, files_share_connections_through_keep_alive)
+{
+    NginxServer server;
+    LatencyProxy proxy(1);
+    std::vector<ServedFileSpec> files;
+    for (int i = 0; i < 12; ++i) {
+        ServedFileSpec file{"s" + std::to_string(i) + ".bin", RandomBytes(20000, 40 + i)};
+        server.Put("game/" + file.name, file.content);
+        files.push_back(file);
+    }
+    ::setenv("http_proxy", proxy.Url().c_str(), 1);
+    ::unsetenv("no_proxy");
+    ::unsetenv("NO_PROXY");
+    window.config.m_connections = 3;
+    g_downloadSession.SetFileBaseUrl(server.BaseUrl() + "game/");
+    PlanAll(files);
+
+    StartDownload();
+    const bool finished = WaitFinished();
+    ::unsetenv("http_proxy");
+    ASSERT_TRUE(finished);
+    ExpectAllExact(files);
+    EXPECT_GE(proxy.Connections(), 1u) << "the transfers went through the proxy";
+    EXPECT_LE(proxy.Connections(), 3u) << "12 files over at most 3 connections";
+}
+
+} // namespace
