@@ -344,8 +344,9 @@ TEST_F(ParallelRun, one_file_failing_mid_body_pauses_once_keeps_the_others_parti
     EXPECT_EQ(g_downloadSession.LastFailure().result, FileResult::NetworkFailed);
     EXPECT_EQ(window.Face(), StartFace::Continue);
     for (const auto& file : files) {
-        if (file.name != "bad.bin")
+        if (file.name != "bad.bin") {
             EXPECT_GT(SizeOf(folder.Folder() + file.name + ".tmp"), 0u) << file.name << " keeps its bytes";
+        }
     }
     EXPECT_EQ(SizeOf(folder.Folder() + "bad.bin.tmp"), 100000u) << "bytes before the drop are kept";
 
