@@ -325,6 +325,9 @@ TEST_F(ParallelRun, one_file_failing_mid_body_pauses_once_keeps_the_others_parti
     upstream.SetBody(bad);
     FaultReply drop;
     drop.closeAfter = 100000;
+    // The drop comes after the other files have bytes in hand, whatever the
+    // machine's load.
+    drop.headerDelayMs = 1500;
     upstream.SetScript({drop, FaultReply{}});
     NginxServer server(SlowGame("location = /game/bad.bin { proxy_pass " + upstream.BaseUrl() +
                                 "; proxy_buffering off; }"));
