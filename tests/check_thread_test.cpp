@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cctype>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "run/DownloadSession.h"
+#include "run/Messages.h"
 #include "app/SignedSequenceStore.h"
 #include "planning/Md5.h"
 #include "planning/Minisign.h"
@@ -906,4 +908,42 @@ TEST_F(CheckRun, folder_that_cannot_be_written_is_reported_with_its_path)
 
     EXPECT_EQ(result.outcome, CheckOutcome::ListsNotWritten);
     EXPECT_EQ(result.unwritablePath, folder.Folder() + "sub/");
+}
+
+// A first check of large present files shows how far it is: the status line
+// and the bar move while the files are digested, and the bar goes back to
+// where the download stands when the check is over.
+TEST_F(CheckRun, digesting_present_files_shows_its_progress)
+{
+    constexpr std::uint64_t kFileBytes = std::uint64_t{128} << 20;
+    const std::string zeros = Md5Of(std::string(kFileBytes, '\0'));
+    std::string update = "1\nv1\n" + FileBase() + "\n";
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "big" + std::to_string(i) + ".bin";
+        fs::resize_file(folder.Write(name, ""), kFileBytes); // sparse: read as zeros
+        update += name + "," + zeros + "\n";
+    }
+    update += "missing.bin," + Md5Of("m") + "\n";
+    server.Put("game/missing.bin", "m");
+    server.Put("lists/update.txt", update);
+    server.Put("lists/setup.txt", "setup.exe");
+    g_downloadSession.verifyDigests = 1; // nothing remembered: every file is read
+
+    EXPECT_EQ(RunCheck().outcome, CheckOutcome::Ready);
+
+    std::vector<int> percents;
+    for (const std::string& event : window.Events()) {
+        const std::string prefix = std::string("text 1010 ") + kCheckingProgressLabel;
+        if (event.rfind(prefix, 0) == 0)
+            percents.push_back(std::stoi(event.substr(prefix.size())));
+    }
+    ASSERT_FALSE(percents.empty()) << "no progress was shown";
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    const auto moved = bar.Accepted();
+    EXPECT_TRUE(std::any_of(moved.begin(), moved.end(), [](int p) { return p > 0 && p < 100; }));
+    // The bar stands where the download does, hidden until it starts.
+    const std::uint64_t total = g_downloadSession.totalBytes;
+    ASSERT_GT(total, 0u);
+    EXPECT_EQ(bar.Pos(), static_cast<int>(g_downloadSession.bytesDone * 100 / total));
+    EXPECT_FALSE(window.Visible(IDC_PROGRESS));
 }

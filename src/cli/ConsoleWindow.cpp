@@ -31,6 +31,11 @@ bool IsSpeedLine(const std::string& text)
     return text.rfind(kSpeedLabel, 0) == 0;
 }
 
+bool IsCheckingProgress(const std::string& text)
+{
+    return text.rfind(kCheckingProgressLabel, 0) == 0;
+}
+
 } // namespace
 
 ConsoleWindow::ConsoleWindow(LocalConfig config, bool quiet, bool terminal)
@@ -70,7 +75,14 @@ void ConsoleWindow::SetText(int control, const std::string& utf8Text)
         }
         if (utf8Text == m_lastStatus)
             return;
-        if (IsSpeedLine(utf8Text)) {
+        if (IsCheckingProgress(utf8Text) && m_terminal) {
+            // Redrawn in place, like the download's progress line.
+            m_lastStatus = utf8Text;
+            WriteLocked(STDOUT_FILENO, "\r" + Printable(utf8Text) + "\033[K");
+            m_progressDrawn = true;
+            return;
+        }
+        if (IsSpeedLine(utf8Text) || IsCheckingProgress(utf8Text)) {
             // The terminal gets its redrawn progress line instead.
             if (m_terminal)
                 return;

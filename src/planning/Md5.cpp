@@ -239,6 +239,11 @@ void Md5Transform(std::uint32_t state[4], const std::uint32_t block[16])
 
 int DigestDescriptor(int fd, Md5Context* context, unsigned char output[16])
 {
+    return DigestDescriptor(fd, context, output, nullptr);
+}
+
+int DigestDescriptor(int fd, Md5Context* context, unsigned char output[16], std::atomic<std::uint64_t>* bytesRead)
+{
     if (output == nullptr || context == nullptr || fd < 0)
         return DigestFileCannotOpen;
     unsigned char* buffer = ThreadReadBuffer();
@@ -261,6 +266,8 @@ int DigestDescriptor(int fd, Md5Context* context, unsigned char output[16])
         }
         Md5Update(context, buffer, static_cast<std::size_t>(got));
         offset += got;
+        if (bytesRead != nullptr)
+            *bytesRead += static_cast<std::uint64_t>(got);
     }
     Md5Final(context);
     std::memcpy(output, context->digest, 16);

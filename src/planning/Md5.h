@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -37,5 +38,8 @@ int DigestFile(const std::string& path, Md5Context* context, unsigned char outpu
 // a null output). Reads with pread: the descriptor's offset is not moved, so
 // the same descriptor can then be started (LaunchOpenedProgram) or read on.
 int DigestDescriptor(int fd, Md5Context* context, unsigned char output[16]);
+// The same, adding the bytes read to *bytesRead as it goes (any thread may
+// read it meanwhile), so that a long digest can show how far it is.
+int DigestDescriptor(int fd, Md5Context* context, unsigned char output[16], std::atomic<std::uint64_t>* bytesRead);
 // 32 lowercase hexadecimal digits.
 std::string DigestToHex(const unsigned char digest[16]);

@@ -8,6 +8,15 @@ PresentFileDigests::PresentFileDigests(std::string folder, std::vector<std::stri
                                        bool verify)
     : m_folder(std::move(folder)), m_names(std::move(names)), m_cache(cache), m_verify(verify)
 {
+    // The whole that progress is measured against, from the sizes alone.
+    if (!m_names.empty()) {
+        const FolderBeneath beneath(m_folder);
+        std::uint64_t length = 0;
+        for (const std::string& name : m_names) {
+            if (beneath.Status().Ok() && beneath.Length(name, length).Ok())
+                m_bytesTotal += length;
+        }
+    }
     const std::size_t threads = std::min<std::size_t>(kThreads, m_names.size());
     for (std::size_t i = 0; i < threads; ++i)
         m_threads.emplace_back([this] { Work(); });
@@ -53,13 +62,14 @@ void PresentFileDigests::Work()
             std::lock_guard lock(m_mutex);
             if (auto known = m_cache->Find(*before)) {
                 m_found[name] = *known;
+                m_bytesDone += before->size;
                 continue;
             }
         }
         // Hashed outside the lock: the other thread keeps going meanwhile.
         Md5Context context;
         unsigned char digest[16];
-        if (DigestDescriptor(file.Get(), &context, digest) != DigestFileOk)
+        if (DigestDescriptor(file.Get(), &context, digest, &m_bytesDone) != DigestFileOk)
             continue;
         ++m_hashed;
         const std::string hex = DigestToHex(digest);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -42,6 +43,15 @@ public:
     // Files hashed (not taken from the cache).
     std::size_t Hashed() const { return m_hashed; }
 
+    // How far the work is, for a check that shows it: the bytes of the
+    // present files that are settled (hashed so far, or remembered), of all
+    // their bytes. Any thread, at any time.
+    struct Progress {
+        std::uint64_t done = 0;
+        std::uint64_t total = 0;
+    };
+    Progress Done() const { return {m_bytesDone, m_bytesTotal}; }
+
 private:
     void Work();
 
@@ -51,6 +61,8 @@ private:
     bool m_verify;
     std::atomic<std::size_t> m_next{0};
     std::atomic<std::size_t> m_hashed{0};
+    std::uint64_t m_bytesTotal = 0;
+    std::atomic<std::uint64_t> m_bytesDone{0};
     mutable std::mutex m_mutex; // the cache and m_found
     std::map<std::string, std::string> m_found;
     std::vector<std::thread> m_threads;

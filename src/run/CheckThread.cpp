@@ -5,7 +5,10 @@
 #include <ctime>
 #include <exception>
 #include <filesystem>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <optional>
 #include <sstream>
 #include <unordered_map>
@@ -475,6 +478,94 @@ void ApplyCheckResult(const CheckResult& result)
     }
 }
 
+namespace {
+
+std::string CheckingProgressText(std::uint64_t done, std::uint64_t total)
+{
+    const double percent = total != 0 ? static_cast<double>(done) * 100.0 / static_cast<double>(total) : 0.0;
+    const bool gib = total >= (std::uint64_t{1} << 30);
+    const double unit = gib ? 1073741824.0 : 1048576.0;
+    char text[96];
+    std::snprintf(text, sizeof text, "%d%%  %.1f%s/%.1f%s", static_cast<int>(percent), static_cast<double>(done) / unit,
+                  gib ? "GB" : "MB", static_cast<double>(total) / unit, gib ? "GB" : "MB");
+    return kCheckingProgressLabel + std::string(text);
+}
+
+// Shows how far the digests of the present files are, a few times a second,
+// on the status line and the bar, while the check waits for them and for the
+// server. When it ends, the bar goes back to where the download stands.
+class CheckingProgress {
+public:
+    explicit CheckingProgress(const PresentFileDigests& digests)
+        : m_digests(digests), m_thread([this] { Report(); })
+    {
+    }
+
+    // Stops showing; the bar then shows the plan's bytes (hidden again when
+    // no download showed it before).
+    void Finish(const PlannedFiles& plan)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_stopped.notify_all();
+        m_thread.join();
+        if (!m_shownBar)
+            return;
+        const int percent =
+            plan.totalBytes != 0 ? static_cast<int>(static_cast<double>(plan.bytesDone) * 100.0 /
+                                                    static_cast<double>(plan.totalBytes))
+                                 : 0;
+        if (IProgressBar* bar = g_downloadSession.progressBar.load())
+            bar->SetPos(percent);
+        g_downloadSession.lastPercent = percent;
+        Show(IDC_PROGRESS, false);
+        SetText(IDC_STATUS, kChecking);
+    }
+
+    ~CheckingProgress()
+    {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_stop = true;
+            }
+            m_stopped.notify_all();
+            m_thread.join();
+        }
+    }
+
+private:
+    void Report()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_stopped.wait_for(lock, std::chrono::milliseconds(250), [this] { return m_stop; })) {
+            const PresentFileDigests::Progress progress = m_digests.Done();
+            if (progress.total == 0)
+                continue;
+            const auto percent =
+                static_cast<int>(static_cast<double>(progress.done) * 100.0 / static_cast<double>(progress.total));
+            SetText(IDC_STATUS, CheckingProgressText(progress.done, progress.total));
+            if (!m_shownBar) {
+                m_shownBar = true;
+                Show(IDC_PROGRESS, true);
+            }
+            if (IProgressBar* bar = g_downloadSession.progressBar.load())
+                bar->SetPos(percent);
+        }
+    }
+
+    const PresentFileDigests& m_digests;
+    std::mutex m_mutex;
+    std::condition_variable m_stopped;
+    bool m_stop = false;
+    bool m_shownBar = false;
+    std::thread m_thread;
+};
+
+} // namespace
+
 PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, const std::string& folderPath,
                                  const std::string& baseUrl, const std::vector<FileLine>& files)
 {
@@ -483,6 +574,7 @@ PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, c
     // With no folder nothing on disk is looked at.
     PresentFileDigests digests(folderPath, folderPath.empty() ? std::vector<std::string>{} : ListedFileNames(files),
                                cache.get(), session.verifyDigests != 0);
+    CheckingProgress progress(digests);
 
     const std::vector<std::string> urls = ListedFileUrls(baseUrl, files);
     std::vector<RemoteSize> answers;
@@ -503,6 +595,7 @@ PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, c
             return found != sizes.end() ? found->second : 0;
         },
         [&digests](const std::string& name) { return digests.Find(name); });
+    progress.Finish(plan);
     if (cache != nullptr)
         cache->Save();
     return plan;

@@ -13,6 +13,8 @@ inline constexpr const char* kFolderLabel = "下载路径:";
 
 // The check run.
 inline constexpr const char* kChecking = "检测中...约3-5分钟";
+// While present files are digested: "检测中... 37%  12.4GB/33.5GB".
+inline constexpr const char* kCheckingProgressLabel = "检测中... ";
 inline constexpr const char* kListsNotFetched = "读取配置文件失败!\n请检查网络连接!";
 inline constexpr const char* kListRefused = "读取配置文件失败!\n";
 // After kListRefused + list name: why the list is refused. "%d" is the line.
