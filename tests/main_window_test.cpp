@@ -557,6 +557,17 @@ void ScenarioReturningUser(CDemoTranslucentDlg& w, MessageAnswerer&)
     Say("TRACE " + QString::fromStdString(StepTraceText()));
 }
 
+// Large files already present: the first check shows how far it is on the
+// status line and the bar.
+void ScenarioCheckingProgress(CDemoTranslucentDlg& w, MessageAnswerer&)
+{
+    w.show();
+    WAIT_FOR(Text(w.m_btnStatus).startsWith(QStringLiteral("检测中... ")) && w.m_progress.Pos() > 0);
+    Say("STATUS " + Text(w.m_btnStatus));
+    CHECK(w.m_progress.IsWidgetVisible());
+    SaveScreenshot(w, "window-checking-progress");
+}
+
 void ScenarioFolderVanished(CDemoTranslucentDlg& w, MessageAnswerer& answers)
 {
     w.show();
@@ -616,6 +627,7 @@ int RunScenario(int argc, char** argv, const QString& name)
         {"close-cancel", ScenarioCloseCancel},
         {"pause-resume", ScenarioPauseResume},
         {"steady-speed", ScenarioSteadySpeed},
+        {"checking-progress", ScenarioCheckingProgress},
         {"returning-user", ScenarioReturningUser},
         {"folder-vanished", ScenarioFolderVanished},
     };
@@ -878,6 +890,34 @@ private slots:
         QCOMPARE(run.Trace(), QStringLiteral("BD"));
         QCOMPARE(run.Reports().value(0), QStringLiteral("B"));
         QVERIFY(run.GameComplete());
+    }
+
+    void checkShowsHowFarItIs()
+    {
+        ChildRun run;
+        QDir().mkpath(run.GameFolder());
+        run.Remember(run.GameFolder());
+        // Three present files of 512 MiB each (sparse: they read as zeros),
+        // listed with their digest.
+        constexpr qint64 kPresent = qint64{512} << 20;
+        QCryptographicHash zeros(QCryptographicHash::Md5);
+        const QByteArray mebibyte(1 << 20, '\0');
+        for (int i = 0; i < 512; ++i)
+            zeros.addData(mebibyte);
+        QByteArray update = ReadAll(QString::fromStdString((run.server->DocumentRoot() / "game/update.txt").string()));
+        for (int i = 0; i < 3; ++i) {
+            const QString name = QStringLiteral("present%1.bin").arg(i);
+            QFile file(run.GameFolder() + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(kPresent));
+            update += name.toUtf8() + "," + zeros.result().toHex() + "\n";
+        }
+        run.server->Put("game/update.txt", update.toStdString());
+        run.Run("checking-progress");
+        for (const QString& line : run.lines.filter(QRegularExpression("^STATUS "))) {
+            qInfo("%s", qPrintable(line));
+        }
+        QVERIFY2(run.Failures().isEmpty(), qPrintable(run.Failures().join('\n')));
+        QCOMPARE(run.exitCode, 0);
     }
 
     void modalLoopEndedOtherwiseTakesTheOrderlyEnd()
