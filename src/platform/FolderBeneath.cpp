@@ -72,6 +72,22 @@ FolderStatus WhyNotAFolder(int parent, const std::string& name, int error)
     return FromErrno(error);
 }
 
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Moves current one level down into the folder name, never through a link.
+FolderStatus StepInto(UniqueFd& current, const std::string& name)
+{
+    const int fd = ::openat(current.Get(), name.c_str(), kFolderFlags);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ELOOP || error == ENOTDIR)
+            return WhyNotAFolder(current.Get(), name, error);
+        return FromErrno(error);
+    }
+    current.Reset(fd);
+    return Result(FolderResult::Ok);
+}
+
 FolderStatus StatEntry(int parent, const std::string& leaf, struct stat& info)
 {
     if (::fstatat(parent, leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
@@ -83,7 +99,6 @@ FolderStatus StatEntry(int parent, const std::string& leaf, struct stat& info)
     return Result(FolderResult::Ok);
 }
 
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 } // namespace
 
@@ -125,14 +140,8 @@ FolderStatus FolderBeneath::OpenFolderPath(const std::string& path, UniqueFd& fo
         return FromErrno(errno);
     for (const auto part : parts) {
         const std::string name(part);
-        const int fd = ::openat(current.Get(), name.c_str(), kFolderFlags);
-        if (fd < 0) {
-            const int error = errno;
-            if (error == ELOOP || error == ENOTDIR)
-                return WhyNotAFolder(current.Get(), name, error);
-            return FromErrno(error);
-        }
-        current.Reset(fd);
+        if (const FolderStatus step = StepInto(current, name); !step.Ok())
+            return step;
     }
     folder = std::move(current);
     return Result(FolderResult::Ok);
@@ -229,14 +238,8 @@ FolderStatus FolderBeneath::MakeDirectoriesOf(const std::string& relative) const
         const std::string name(parts[i]);
         if (::mkdirat(current.Get(), name.c_str(), 0777) != 0 && errno != EEXIST)
             return FromErrno(errno);
-        const int fd = ::openat(current.Get(), name.c_str(), kFolderFlags);
-        if (fd < 0) {
-            const int error = errno;
-            if (error == ELOOP || error == ENOTDIR)
-                return WhyNotAFolder(current.Get(), name, error);
-            return FromErrno(error);
-        }
-        current.Reset(fd);
+        if (const FolderStatus step = StepInto(current, name); !step.Ok())
+            return step;
     }
     return Result(FolderResult::Ok);
 }
