@@ -362,6 +362,64 @@ TEST_F(ParallelRun, one_file_failing_mid_body_pauses_once_keeps_the_others_parti
     EXPECT_EQ(requests[1].Header("Range"), "bytes=100000-") << "the failed file is resumed";
 }
 
+// A short file's size query brings the file itself: the download writes it
+// from there. A complete present file is not asked for at all.
+TEST_F(ParallelRun, a_short_file_is_asked_for_once_from_check_to_place_and_a_complete_one_never)
+{
+    NginxServer server;
+    const std::string base = server.BaseUrl() + "game/";
+    const std::string dir = folder.Folder();
+    std::vector<ServedFileSpec> files;
+    std::vector<FileLine> lines;
+    const auto serve = [&](const std::string& name, const std::string& bytes) {
+        server.Put("game/" + name, bytes);
+        files.push_back({name, bytes});
+        lines.push_back(Line(name, Md5Of(bytes)));
+    };
+    for (int i = 0; i < 20; ++i)
+        serve("small/s" + std::to_string(i) + ".bin", RandomBytes(1000 + 557 * static_cast<std::size_t>(i), 60 + i));
+    serve("empty.bin", "");
+    serve("large.bin", RandomBytes(300000, 90));
+    serve("present.bin", RandomBytes(5000, 91));
+    WriteFile(dir + "present.bin", files.back().content);
+
+    const FolderBeneath beneath(dir);
+    auto plan = std::make_shared<PlannedFiles>(PlanFilesInParallel(4, beneath, dir, base, lines));
+    ASSERT_EQ(plan->entries.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const PlanEntry& entry = plan->entries[i];
+        const bool small = files[i].name.rfind("small/", 0) == 0;
+        EXPECT_EQ(entry.body != nullptr, small) << files[i].name;
+        if (entry.body != nullptr)
+            EXPECT_TRUE(*entry.body == files[i].content) << files[i].name;
+    }
+    EXPECT_EQ(plan->entries.back().needed, 0);
+
+    g_downloadSession.SetFileBaseUrl(base);
+    g_downloadSession.SetPlan(plan);
+    StartDownload();
+    ASSERT_TRUE(WaitFinished());
+    ExpectAllExact(files);
+
+    const auto requested = server.RequestedPaths();
+    const auto times = [&requested](const std::string& name) {
+        return std::count(requested.begin(), requested.end(), "/game/" + name);
+    };
+    for (const auto& file : files) {
+        if (file.name.rfind("small/", 0) == 0)
+            EXPECT_EQ(times(file.name), 1) << file.name;
+    }
+    EXPECT_EQ(times("present.bin"), 0);
+    EXPECT_GE(times("large.bin"), 2) << "its size query is not its body";
+
+    // Everything in place: a second check asks the server for nothing.
+    const auto before = server.RequestedPaths().size();
+    const PlannedFiles again = PlanFilesInParallel(4, beneath, dir, base, lines);
+    EXPECT_FALSE(again.AnyNeeded());
+    EXPECT_EQ(again.totalBytes, plan->totalBytes);
+    EXPECT_EQ(server.RequestedPaths().size(), before);
+}
+
 TEST_F(ParallelRun, files_share_connections_through_keep_alive)
 {
     NginxServer server;

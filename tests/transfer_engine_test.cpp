@@ -213,6 +213,12 @@ TEST(TransferEngine, answers_decide_the_result_as_the_downloader_does)
     gzip.extraHeaders = {"Content-Encoding: gzip"};
     FaultReply cut;
     cut.closeAfter = 1500;
+    const auto ranged = [](const char* contentRange) {
+        FaultReply reply = Reply(206, true);
+        reply.contentRange = contentRange;
+        return reply;
+    };
+    const auto inHand = std::make_shared<const std::string>(body);
     struct Case {
         const char* name;
         std::uint64_t start;
@@ -222,6 +228,7 @@ TEST(TransferEngine, answers_decide_the_result_as_the_downloader_does)
         std::vector<Begin> begins;
         std::string bytes; // what the sink holds at the end; "=": the start's bytes, untouched
         std::size_t requests;
+        std::shared_ptr<const std::string> received; // the body already in hand
     };
     const std::vector<Case> cases = {
         {"fresh: 200", 0, 0, {}, DownloadOk, {{5000, 0}}, body, 1},
@@ -240,6 +247,17 @@ TEST(TransferEngine, answers_decide_the_result_as_the_downloader_does)
         {"redirect followed", 0, 0, {Redirect("/elsewhere/f.bin"), Reply(0, true)}, DownloadOk, {{5000, 0}}, body, 2},
         {"redirect to another scheme refused", 0, 0, {Redirect("ftp://127.0.0.1/f.bin")}, DownloadNetError, {}, "", 1},
         {"eleven redirects refused", 0, 0, {Redirect("/again")}, DownloadNetError, {}, "", 11},
+        {"206 from elsewhere: whole file again", 2000, 5000, {ranged("bytes 0-2999/5000"), Reply(0, true)}, DownloadOk,
+         {{5000, 0}}, body, 2},
+        {"206 of another total: whole file again", 2000, 5000, {ranged("bytes 2000-4999/6000"), Reply(0, true)},
+         DownloadOk, {{5000, 0}}, body, 2},
+        {"206 without its range: whole file again", 2000, 5000, {ranged(""), Reply(0, true)}, DownloadOk, {{5000, 0}},
+         body, 2},
+        {"whole file answered with a range from elsewhere", 0, 0, {ranged("bytes 100-5099/6000")}, DownloadNetError, {},
+         "", 1},
+        {"body in hand: no request", 0, 0, {}, DownloadOk, {{5000, 0}}, body, 0, inHand},
+        {"body in hand, resumed: the rest of it, no request", 2000, 5000, {}, DownloadOk, {{5000, 2000}}, body, 0,
+         inHand},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -250,7 +268,7 @@ TEST(TransferEngine, answers_decide_the_result_as_the_downloader_does)
         MemorySink sink;
         const auto seed = body.substr(0, std::min<std::size_t>(c.start, body.size()));
         sink.bytes = seed;
-        engine.Add({server.BaseUrl() + "f.bin", c.start, c.knownSize}, sink);
+        engine.Add({server.BaseUrl() + "f.bin", c.start, c.knownSize, c.received}, sink);
         engine.Run();
         EXPECT_TRUE(sink.ended);
         EXPECT_EQ(sink.result, c.expected);
@@ -339,6 +357,43 @@ TEST(TransferEngine, many_size_queries_at_once_each_get_their_own_answer)
         EXPECT_EQ(answers[i].size, contents[i].size()) << i;
     }
     EXPECT_EQ(answers.back().state, DownloadNetError);
+}
+
+// A short answer to a size query is the file itself; it is kept while the
+// budget lasts, in the order the answers come.
+TEST(TransferEngine, size_queries_keep_short_bodies_within_their_budget)
+{
+    NginxServer server;
+    const std::vector<std::string> contents = {RandomBytes(10, 1), RandomBytes(3000, 2), RandomBytes(70000, 3), "",
+                                               RandomBytes(65536, 4)};
+    std::vector<std::string> urls;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        server.Put("k" + std::to_string(i) + ".bin", contents[i]);
+        urls.push_back(server.BaseUrl() + "k" + std::to_string(i) + ".bin");
+    }
+    struct Case {
+        std::uint64_t budget;
+        std::vector<bool> kept;
+    };
+    const Case cases[] = {
+        {0, {false, false, false, false, false}},
+        {3009, {true, false, false, false, false}},
+        {3010, {true, true, false, false, false}},
+        // Longer than 64 KiB is never read; an empty body is nothing to keep.
+        {1 << 20, {true, true, false, false, true}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.budget);
+        TransferEngine engine(WithConnections(1));
+        const auto answers = engine.QuerySizes(urls, c.budget);
+        ASSERT_EQ(answers.size(), urls.size());
+        for (std::size_t i = 0; i < urls.size(); ++i) {
+            EXPECT_EQ(answers[i].size, contents[i].size()) << i;
+            EXPECT_EQ(answers[i].body != nullptr, c.kept[i]) << i;
+            if (answers[i].body != nullptr)
+                EXPECT_TRUE(*answers[i].body == contents[i]) << i;
+        }
+    }
 }
 
 TEST(TransferEngine, a_stopped_file_keeps_its_bytes_and_a_resume_completes_it)

@@ -133,10 +133,16 @@ PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& f
             entry.partialDiffers = partial.CompareSideFile(file.md5);
         }
 
-        // The URL carries the name in the list's own character set.
-        entry.size = querySize(baseUrl + Utf8ToLocale(relative));
+        // A complete file is its own size; only the others are asked for,
+        // with the name in the list's own character set.
+        const bool complete = exists && entry.localDiffers == 0;
+        std::uint64_t length = 0;
+        if (complete && folder.Length(relative, length).Ok())
+            entry.size = length;
+        else
+            entry.size = querySize(baseUrl + Utf8ToLocale(relative));
         totalBytes += entry.size;
-        if (exists && entry.localDiffers == 0) {
+        if (complete) {
             entry.needed = 0;
             bytesDone += entry.size;
         } else {

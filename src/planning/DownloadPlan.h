@@ -69,8 +69,8 @@ int CompareDigestTextIgnoringCase(const char computed[32], const std::array<char
 // anything is needed the folder is tried with a fresh file that is removed
 // again; a folder that cannot be written is reported in unwritable. With an
 // empty folderPath nothing on disk is looked at and every file is needed.
-// Each file's size comes from querySize with baseUrl + its name in the list's
-// character set.
+// A complete file's size is its length on disk; every other file's comes
+// from querySize with baseUrl + its name in the list's character set.
 //
 // Runs on the calling thread; the names must have passed ReadUpdateList.
 PlannedFiles BuildDownloadPlan(const FolderBeneath& folder, const std::string& folderPath, const std::string& baseUrl,

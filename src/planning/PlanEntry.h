@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // One listed file of the download plan.
@@ -12,4 +13,7 @@ struct PlanEntry {
     int localDiffers = 0;          // 0 equal (or file missing), else sign of the first differing byte
     int partialDiffers = 0;        // 0 when the .des side file is absent or equal
     int needed = 0;                // 1 when the file must be transferred
+    // The whole file as the check already received it (a short one), for the
+    // download to write without asking again; null when it was not kept.
+    std::shared_ptr<const std::string> body;
 };

@@ -564,6 +564,10 @@ private:
     std::thread m_thread;
 };
 
+// Bytes of short files a check keeps from its size queries for the download
+// to write without asking again.
+constexpr std::uint64_t KeptBodyBytes = 8 * 1024 * 1024;
+
 } // namespace
 
 PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, const std::string& folderPath,
@@ -572,29 +576,66 @@ PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, c
     DownloadSession& session = g_downloadSession;
     const std::shared_ptr<DigestCache> cache = session.Digests(folderPath);
     // With no folder nothing on disk is looked at.
-    PresentFileDigests digests(folderPath, folderPath.empty() ? std::vector<std::string>{} : ListedFileNames(files),
-                               cache.get(), session.verifyDigests != 0);
+    const std::vector<std::string> names = folderPath.empty() ? std::vector<std::string>{} : ListedFileNames(files);
+    PresentFileDigests digests(folderPath, names, cache.get(), session.verifyDigests != 0);
     CheckingProgress progress(digests);
 
     const std::vector<std::string> urls = ListedFileUrls(baseUrl, files);
-    std::vector<RemoteSize> answers;
-    {
-        const std::shared_ptr<TransferEngine> engine = session.Engine(connections);
-        std::lock_guard driving(session.EngineDriver());
-        answers = engine->QuerySizes(urls);
+    std::unordered_map<std::string, RemoteSize> answers;
+    std::uint64_t keepLeft = KeptBodyBytes;
+    const auto ask = [&](const std::vector<std::string>& asked) {
+        if (asked.empty())
+            return;
+        std::vector<RemoteSize> got;
+        {
+            const std::shared_ptr<TransferEngine> engine = session.Engine(connections);
+            std::lock_guard driving(session.EngineDriver());
+            got = engine->QuerySizes(asked, keepLeft);
+        }
+        for (std::size_t i = 0; i < asked.size(); ++i) {
+            if (got[i].body != nullptr)
+                keepLeft -= std::min<std::uint64_t>(keepLeft, got[i].body->size());
+            answers.insert_or_assign(asked[i], std::move(got[i]));
+        }
+    };
+
+    // A file not on disk is asked for while the present ones are hashed; a
+    // present file only when its digest says it must come again.
+    std::vector<std::string> absent;
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        if (names.empty() || !folder.Exists(names[i]).Ok())
+            absent.push_back(urls[i]);
     }
-    std::unordered_map<std::string, std::uint64_t> sizes;
-    for (std::size_t i = 0; i < urls.size(); ++i)
-        sizes.emplace(urls[i], answers[i].state == DownloadOk ? answers[i].size : 0);
+    ask(absent);
     digests.Wait();
 
-    PlannedFiles plan = BuildDownloadPlan(
-        folder, folderPath, baseUrl, files,
-        [&sizes](const std::string& url) {
-            const auto found = sizes.find(url);
-            return found != sizes.end() ? found->second : 0;
-        },
-        [&digests](const std::string& name) { return digests.Find(name); });
+    const auto build = [&](std::vector<std::string>* unknown) {
+        return BuildDownloadPlan(
+            folder, folderPath, baseUrl, files,
+            [&answers, unknown](const std::string& url) -> std::uint64_t {
+                const auto found = answers.find(url);
+                if (found != answers.end())
+                    return found->second.state == DownloadOk ? found->second.size : 0;
+                if (unknown != nullptr)
+                    unknown->push_back(url);
+                return 0;
+            },
+            [&digests](const std::string& name) { return digests.Find(name); });
+    };
+    std::vector<std::string> unknown;
+    PlannedFiles plan = build(&unknown);
+    if (!unknown.empty()) {
+        ask(unknown);
+        plan = build(nullptr);
+    }
+    // A short file the check received whole need not be asked for again.
+    for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+        PlanEntry& entry = plan.entries[i];
+        const auto found = answers.find(urls[i]);
+        if (entry.needed != 0 && found != answers.end() && found->second.body != nullptr
+            && found->second.body->size() == entry.size)
+            entry.body = found->second.body;
+    }
     progress.Finish(plan);
     if (cache != nullptr)
         cache->Save();

@@ -33,11 +33,14 @@ void ApplyCheckResult(const CheckResult& result);
 int CheckThreadProc();
 
 // The plan of one folder as BuildDownloadPlan makes it with one size query
-// after the other, but with the sizes asked for all at once on the session's
-// engine (made with connections if it is the first use) while the present
-// files are hashed on threads of their own, remembered digests taken from
-// the folder's cache unless the session's verifyDigests is set. The cache is
-// saved once the plan stands. Called on a check run's thread.
+// after the other, but with the sizes asked for many at once on the session's
+// engine (made with connections if it is the first use): those of the files
+// not on disk while the present files are hashed on threads of their own
+// (remembered digests taken from the folder's cache unless the session's
+// verifyDigests is set), then those of the present files that must come
+// again. Short files received whole by their size query are kept in the plan
+// (8 MiB in all at most). The cache is saved once the plan stands. Called on
+// a check run's thread.
 // folder is the download folder held open (as for BuildDownloadPlan),
 // folderPath its path; the hashing threads open it again, one each.
 PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, const std::string& folderPath,

@@ -365,8 +365,10 @@ EntryTransfer::Trouble EntryTransfer::Prepare(DigestCache* cache, TransferReques
     }
     request.url = m_url;
     request.startOffset = start;
-    // Where the check learnt the size, no probe is sent.
+    // Where the check learnt the size, no probe is sent; where it received
+    // the whole file, no request at all.
     request.knownSize = size;
+    request.body = m_entry.body;
     m_fileFailed = false;
     m_fileStatus = FolderStatus{};
     m_result = DownloadOk;

@@ -79,3 +79,10 @@ std::optional<ContentRange> ParseContentRange(std::string_view text)
         return std::nullopt;
     return range;
 }
+
+bool RangeAnswersRequest(const std::optional<ContentRange>& range, std::uint64_t start, std::uint64_t size)
+{
+    if (!range || range->first != start)
+        return false;
+    return size == 0 || !range->total || *range->total == size;
+}

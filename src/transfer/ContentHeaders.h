@@ -26,3 +26,8 @@ struct ContentRange {
 // LAST before FIRST, LAST not below TOTAL, numbers past INT64_MAX, or
 // anything after the total. The unit compares without regard to case.
 std::optional<ContentRange> ParseContentRange(std::string_view text);
+
+// Whether a 206 answer holds the bytes asked for: its range starts at start
+// and, when both are known, its total is size (0: unknown). Anything else
+// would be written at the wrong place in the file.
+bool RangeAnswersRequest(const std::optional<ContentRange>& range, std::uint64_t start, std::uint64_t size);

@@ -16,20 +16,6 @@
 #include "transfer/TransferError.h"
 #include "transfer/UrlPath.h"
 
-namespace {
-
-// Whether a 206 answer holds the bytes asked for: its range starts where we
-// asked and, when both are known, its total is the size the probe announced.
-// Anything else would be written at the wrong place in the file.
-bool RangeAnswersRequest(const std::optional<ContentRange>& range, std::uint64_t start, std::uint64_t remoteSize)
-{
-    if (!range || range->first != start)
-        return false;
-    return remoteSize == 0 || !range->total || *range->total == remoteSize;
-}
-
-} // namespace
-
 DownloadState QueryContentLength(const HttpClient& request, std::uint64_t& size)
 {
     try {

@@ -69,7 +69,13 @@ struct TransferEngine::Job {
     bool decided = false;      // the result is known before curl ends
     DownloadState verdict = DownloadOk;
     bool sinkStopped = false;
+    bool refetchWhole = false; // a 206 of other bytes: asked again from the start
     BodyBlocks blocks {TransferEngineBlockSize};
+    // A size query's short body being kept (its length taken from the
+    // budget), or a file job's body already in hand.
+    std::uint64_t keepLength = 0;
+    std::string keptBody;
+    std::shared_ptr<const std::string> body;
 
     bool Header(const char* name, std::string& value) const
     {
@@ -126,20 +132,23 @@ TransferJobId TransferEngine::Add(const TransferRequest& request, ITransferSink&
     auto job = std::make_unique<Job>();
     job->engine = this;
     job->id = m_nextId++;
-    job->phase = request.startOffset > 0 && request.knownSize == 0 ? Job::Phase::Probe : Job::Phase::Body;
+    job->phase = request.startOffset > 0 && request.knownSize == 0 && request.body == nullptr ? Job::Phase::Probe
+                                                                                              : Job::Phase::Body;
     job->url = EncodeUrlPath(request.url);
     job->sink = &sink;
     job->start = request.startOffset;
-    job->knownSize = request.knownSize;
+    job->knownSize = request.body != nullptr ? request.body->size() : request.knownSize;
+    job->body = request.body;
     const auto id = job->id;
     m_waiting.push_back(std::move(job));
     return id;
 }
 
-std::vector<RemoteSize> TransferEngine::QuerySizes(const std::vector<std::string>& urls)
+std::vector<RemoteSize> TransferEngine::QuerySizes(const std::vector<std::string>& urls, std::uint64_t keepBytes)
 {
     std::vector<RemoteSize> results(urls.size());
     m_sizeResults = &results;
+    m_keepLeft = keepBytes;
     for (std::size_t i = 0; i < urls.size(); ++i) {
         auto job = std::make_unique<Job>();
         job->engine = this;
@@ -151,6 +160,7 @@ std::vector<RemoteSize> TransferEngine::QuerySizes(const std::vector<std::string
     }
     Run();
     m_sizeResults = nullptr;
+    m_keepLeft = 0;
     return results;
 }
 
@@ -188,6 +198,10 @@ bool TransferEngine::StopAsked(TransferJobId id)
 
 void TransferEngine::Start(Job& job)
 {
+    if (job.body != nullptr) {
+        Deliver(job);
+        return;
+    }
     // A file already whole needs no request.
     if (job.phase == Job::Phase::Body && job.knownSize != 0 && job.start == job.knownSize) {
         Finish(job, DownloadOk);
@@ -274,6 +288,20 @@ void TransferEngine::Start(Job& job)
     }
 }
 
+void TransferEngine::Deliver(Job& job)
+{
+    const std::string& body = *job.body;
+    const std::uint64_t from = std::min<std::uint64_t>(job.start, body.size());
+    job.begun = true;
+    job.sink->OnBegin(body.size(), from);
+    bool going = true;
+    for (std::uint64_t at = from; going && at < body.size(); at += TransferEngineBlockSize) {
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(TransferEngineBlockSize, body.size() - at));
+        going = job.sink->OnBlock(body.data() + at, size) && !StopAsked(job.id);
+    }
+    Finish(job, going ? DownloadOk : DownloadStopped);
+}
+
 void TransferEngine::Detach(Job& job)
 {
     if (job.easy != nullptr) {
@@ -304,9 +332,17 @@ void TransferEngine::Finish(Job& job, DownloadState result)
     curl_slist_free_all(job.headerList);
     job.headerList = nullptr;
     job.blocks.Release();
+    job.body.reset();
     if (job.phase == Job::Phase::Size) {
         if (m_sizeResults != nullptr && result != DownloadOk)
-            (*m_sizeResults)[job.sizeIndex] = RemoteSize {result, 0};
+            (*m_sizeResults)[job.sizeIndex] = RemoteSize {result, 0, nullptr};
+        if (job.keepLength != 0 && m_sizeResults != nullptr && result == DownloadOk
+            && job.keptBody.size() == job.keepLength)
+            (*m_sizeResults)[job.sizeIndex].body = std::make_shared<const std::string>(std::move(job.keptBody));
+        else
+            m_keepLeft += job.keepLength;
+        job.keepLength = 0;
+        job.keptBody = std::string();
     } else {
         job.sink->OnEnd(result);
     }
@@ -320,7 +356,7 @@ bool TransferEngine::HeadersDone(Job& job)
     std::string text;
     switch (job.phase) {
     case Job::Phase::Size: {
-        RemoteSize answer {DownloadNetError, 0};
+        RemoteSize answer {DownloadNetError, 0, nullptr};
         if (status == 200) {
             answer.state = DownloadOk;
             if (job.Header("Content-Length", text))
@@ -330,9 +366,18 @@ bool TransferEngine::HeadersDone(Job& job)
             (*m_sizeResults)[job.sizeIndex] = answer;
         job.decided = true;
         job.verdict = answer.state;
-        // The body is not wanted; a short one of known length is read and
-        // dropped to keep the connection.
-        return !job.lengthAsText && job.Header("Content-Length", text) && ParseContentLength(text) <= SizeQueryDrainLimit;
+        // A short body of known length is read to keep the connection, and
+        // kept while the budget lasts: it is then the file itself, unless it
+        // came encoded.
+        const bool drain = !job.lengthAsText && job.Header("Content-Length", text)
+                           && ParseContentLength(text) <= SizeQueryDrainLimit;
+        const bool encoded = job.Header("Content-Encoding", text) && strcasecmp(text.c_str(), "identity") != 0;
+        if (drain && status == 200 && !encoded && answer.size > 0 && answer.size <= m_keepLeft) {
+            m_keepLeft -= answer.size;
+            job.keepLength = answer.size;
+            job.keptBody.reserve(answer.size);
+        }
+        return drain;
     }
     case Job::Phase::Probe:
         // Its status does not matter: the body request decides.
@@ -369,8 +414,18 @@ bool TransferEngine::HeadersDone(Job& job)
         offset = 0;
         if (total == 0 && job.Header("Content-Length", text))
             total = ParseContentLength(text);
-    } else if (total == 0 && job.Header("Content-Range", text)) {
-        if (const auto range = ParseContentRange(text); range && range->total)
+    } else {
+        const auto range = job.Header("Content-Range", text) ? ParseContentRange(text) : std::nullopt;
+        if (!RangeAnswersRequest(range, job.start, job.knownSize)) {
+            // Bytes from elsewhere, or of another file: a join would be
+            // corrupt. The whole file is asked for once; a whole-file
+            // request answered so as well is the server's fault.
+            job.decided = true;
+            job.verdict = DownloadNetError;
+            job.refetchWhole = job.start > 0;
+            return false;
+        }
+        if (total == 0 && range->total)
             total = *range->total;
     }
     job.begun = true;
@@ -414,6 +469,16 @@ std::size_t TransferEngine::OnBodyBytes(char* data, std::size_t size, std::size_
     auto& job = *static_cast<Job*>(self);
     const std::size_t length = size * count;
     job.lastActivity = Clock::now();
+    if (!job.redirecting && job.keepLength != 0) {
+        // More than announced: nothing of it is trusted.
+        if (job.keptBody.size() + length > job.keepLength) {
+            job.engine->m_keepLeft += job.keepLength;
+            job.keepLength = 0;
+            job.keptBody = std::string();
+        } else {
+            job.keptBody.append(data, length);
+        }
+    }
     if (job.redirecting || job.phase == Job::Phase::Size)
         return length;
     if (job.phase != Job::Phase::Body || !job.begun || job.decided)
@@ -474,6 +539,16 @@ void TransferEngine::OnTransferDone(Job& job, int curlCode)
     }
     if (job.sinkStopped) {
         Finish(job, DownloadStopped);
+        return;
+    }
+    if (job.refetchWhole) {
+        job.refetchWhole = false;
+        job.decided = false;
+        job.start = 0;
+        job.hops = 0;
+        curl_slist_free_all(job.headerList);
+        job.headerList = nullptr;
+        Restart(job);
         return;
     }
     if (job.decided) {

@@ -28,20 +28,25 @@ struct TransferEngineOptions {
 
 // The answer to one size query. state DownloadOk: status 200; size is the
 // Content-Length (0 when absent or not a number). Else DownloadNetError (no
-// answer, another status) or DownloadStopped; size 0.
+// answer, another status) or DownloadStopped; size 0. body: the whole answer
+// body when it was short and kept (see QuerySizes), else null.
 struct RemoteSize {
     DownloadState state = DownloadNetError;
     std::uint64_t size = 0;
+    std::shared_ptr<const std::string> body;
 };
 
 // One file to fetch into a sink. startOffset: bytes already present (asked
 // for with "Range: bytes=N-"). knownSize: the file's length when the caller
 // knows it, else 0; a resumed job (startOffset > 0) of unknown size first
-// sends a probe GET, abandoned after its headers, to learn it.
+// sends a probe GET, abandoned after its headers, to learn it. body: the
+// whole file, already received (a size query's kept body); the job then
+// hands its bytes from startOffset on to the sink and sends no request.
 struct TransferRequest {
     std::string url;
     std::uint64_t startOffset = 0;
     std::uint64_t knownSize = 0;
+    std::shared_ptr<const std::string> body;
 };
 
 using TransferJobId = std::uint64_t;
@@ -71,10 +76,12 @@ public:
 
     // Asks for each URL's size with a plain GET (no extra headers), many at
     // once. The body is abandoned after the answer headers, unless it is
-    // short (64 KiB at most) and of known length: then it is read and dropped
-    // so that the connection serves the next query. Blocks until all are answered;
-    // runs any file jobs added before as well. Results in the order of urls.
-    std::vector<RemoteSize> QuerySizes(const std::vector<std::string>& urls);
+    // short (64 KiB at most) and of known length: then it is read so that the
+    // connection serves the next query, and kept in the answer while the
+    // bodies kept come to no more than keepBytes in all (dropped beyond).
+    // Blocks until all are answered; runs any file jobs added before as well.
+    // Results in the order of urls.
+    std::vector<RemoteSize> QuerySizes(const std::vector<std::string>& urls, std::uint64_t keepBytes = 0);
 
     // Queues a file job (url as listed: backslashes and unsafe bytes are
     // encoded). It starts in Run. sink is called from Run only.
@@ -96,6 +103,7 @@ public:
 private:
     struct Job;
     void Start(Job& job);
+    void Deliver(Job& job);
     void Restart(Job& job);
     void Finish(Job& job, DownloadState result);
     void Detach(Job& job);
@@ -114,6 +122,7 @@ private:
     std::vector<std::unique_ptr<Job>> m_active;
     std::size_t m_nextWaiting = 0;
     std::vector<RemoteSize>* m_sizeResults = nullptr;
+    std::uint64_t m_keepLeft = 0; // bytes of short size-query bodies still to keep
     TransferEngineStats m_stats;
 
     std::atomic<TransferJobId> m_nextId {1};
