@@ -168,25 +168,6 @@ TEST(DigestCache, a_damaged_cache_file_is_taken_as_empty_and_written_again)
     }
 }
 
-TEST(DigestCache, a_remembered_digest_is_used_without_hashing)
-{
-    TempDir folder;
-    const auto content = RandomBytes(10000);
-    const auto path = folder.Write("a.bin", content);
-    DigestCache cache((folder.Path() / "c").string());
-    std::string digest;
-    ASSERT_EQ(DigestFileRemembered(cache, path, digest), DigestFileOk);
-    EXPECT_EQ(digest, Md5Of(content));
-    EXPECT_EQ(cache.Find(*IdentifyFile(path)), Md5Of(content));
-
-    // A digest that is not the file's shows that the file was not read.
-    cache.Remember(*IdentifyFile(path), SomeDigest);
-    ASSERT_EQ(DigestFileRemembered(cache, path, digest), DigestFileOk);
-    EXPECT_EQ(digest, SomeDigest);
-
-    EXPECT_EQ(DigestFileRemembered(cache, (folder.Path() / "missing").string(), digest), DigestFileCannotOpen);
-}
-
 TEST(DigestCache, one_cache_file_per_folder_under_the_cache_home)
 {
     const char* saved = std::getenv("XDG_CACHE_HOME");

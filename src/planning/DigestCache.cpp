@@ -176,25 +176,3 @@ bool DigestCache::Save()
     m_changed = false;
     return true;
 }
-
-int DigestFileRemembered(DigestCache& cache, const std::string& path, std::string& md5Hex)
-{
-    const auto before = IdentifyFile(path);
-    if (!before)
-        return DigestFileCannotOpen;
-    if (auto known = cache.Find(*before)) {
-        md5Hex = *known;
-        return DigestFileOk;
-    }
-    Md5Context context;
-    unsigned char digest[16];
-    const int result = DigestFile(path, &context, digest);
-    if (result != DigestFileOk)
-        return result;
-    md5Hex = DigestToHex(digest);
-    // A file that changed while it was read may not match what we hashed.
-    const auto after = IdentifyFile(path);
-    if (after && *after == *before)
-        cache.Remember(*before, md5Hex);
-    return DigestFileOk;
-}

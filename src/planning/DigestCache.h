@@ -62,8 +62,3 @@ private:
     bool m_changed = false;
 };
 
-// The MD5 of the file at path: the remembered one when the cache holds it
-// for the file's identity now, else hashed (DigestFile) and remembered, unless
-// the file changed while it was read. Returns DigestFileOk or DigestFile's
-// failure; md5Hex is written on success only.
-int DigestFileRemembered(DigestCache& cache, const std::string& path, std::string& md5Hex);
