@@ -183,6 +183,9 @@ protected:
         return result;
     }
 
+    // What the last client started has written to standard output so far.
+    std::string OutSoFar() const { return ReadFileText(m_outPath); }
+
     CliResult Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {})
     {
         return Wait(Start(args, extraEnv));
@@ -817,6 +820,40 @@ TEST_F(ConsoleClient, json_run_that_fails_ends_with_the_message_phase_failed_and
         EXPECT_EQ(events.back()["phase"], "failed");
         EXPECT_EQ(events.back()["exit"], c.status);
     }
+}
+
+TEST_F(SlowConsoleClient, json_run_shows_progress_on_the_way_and_ends_130_when_interrupted)
+{
+    const pid_t pid = Start({"--json", "--folder", ChosenFolder()});
+    // Interrupted once a progress event shows bytes on the way.
+    EXPECT_TRUE(Eventually([&] {
+        const std::string out = OutSoFar();
+        for (const json& p : EventsNamed(JsonLines(out.substr(0, out.rfind('\n') + 1)), "progress")) {
+            if (p["bytes_done"] > 0)
+                return true;
+        }
+        return false;
+    }));
+    ::kill(pid, SIGINT);
+    const CliResult result = Wait(pid);
+
+    EXPECT_EQ(result.status, 130);
+    const std::vector<json> events = JsonLines(result.out);
+    ASSERT_FALSE(events.empty());
+    int onTheWay = 0;
+    for (const json& p : EventsNamed(events, "progress")) {
+        EXPECT_EQ(p["bytes_total"], content.size()) << p;
+        EXPECT_EQ(p["files_done"], 0) << p;
+        EXPECT_TRUE(p["speed"].is_number_unsigned()) << p;
+        if (p["bytes_done"] > 0 && p["bytes_done"] < content.size())
+            ++onTheWay;
+    }
+    EXPECT_GE(onTheWay, 1) << result.out;
+    EXPECT_THAT(EventsNamed(events, "message"),
+                Contains(json::parse(R"({"event":"message","phase":"downloading","text":"下载未完成,是否仍要关闭?",)"
+                                     R"("caption":"关闭","buttons":"ok-cancel","answer":"ok"})")));
+    EXPECT_EQ(events.back(), json::parse(R"({"event":"result","phase":"failed","exit":130})"));
+    EXPECT_NE(result.err.find("interrupted"), std::string::npos) << result.err;
 }
 
 TEST(console_client_usage, help_and_version_end_at_once)
