@@ -55,22 +55,29 @@ protected:
         g_downloadSession.SetFileBaseUrl(url);
     }
 
+    // Files come from server: the first answer has the byte at `at` of good
+    // flipped, every later one is good.
+    void ServeCorruptedOnce(FaultServer& server, const std::string& good, std::size_t at)
+    {
+        std::string bad = good;
+        bad[at] = static_cast<char>(bad[at] ^ 0x55);
+        server.SetBody(good);
+        FaultReply corrupt;
+        corrupt.body = bad;
+        server.SetScript({corrupt, FaultReply{}});
+        SetBaseUrl(server.BaseUrl());
+    }
+
     PlannedFiles m_plan;
 };
 
 TEST_F(DownloadRun, corrupted_body_is_caught_by_the_digest_deleted_and_fetched_again_from_its_start)
 {
     const std::string good = RandomBytes(1200000, 1);
-    std::string bad = good;
-    bad[700000] = static_cast<char>(bad[700000] ^ 0x55);
     FaultServer server;
-    server.SetBody(good);
-    FaultReply corrupt;
-    corrupt.body = bad;
     // The size is known from the check, so no probe: the answer with one
     // flipped byte, then correct answers.
-    server.SetScript({corrupt, FaultReply{}});
-    SetBaseUrl(server.BaseUrl());
+    ServeCorruptedOnce(server, good, 700000);
     PlanFile("data/file.bin", Md5Of(good), good.size());
     fs::create_directories(folder.Path() / "data");
     const std::string path = folder.Folder() + "data/file.bin";
@@ -333,14 +340,8 @@ private:
 TEST_F(DownloadRun, observer_hears_each_transfer_start_and_how_it_ended)
 {
     const std::string good = RandomBytes(300000, 31);
-    std::string bad = good;
-    bad[1000] = static_cast<char>(bad[1000] ^ 0x55);
     FaultServer server;
-    server.SetBody(good);
-    FaultReply corrupt;
-    corrupt.body = bad;
-    server.SetScript({corrupt, FaultReply{}});
-    SetBaseUrl(server.BaseUrl());
+    ServeCorruptedOnce(server, good, 1000);
     PlanFile("file.bin", Md5Of(good), good.size());
     RecordingObserver observer;
     g_downloadSession.runObserver = &observer;
