@@ -18,6 +18,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "app/SignedSequenceStore.h"
 #include "planning/Md5.h"
@@ -181,6 +182,9 @@ protected:
         result.err = ReadFileText(m_errPath);
         return result;
     }
+
+    // What the last client started has written to standard output so far.
+    std::string OutSoFar() const { return ReadFileText(m_outPath); }
 
     CliResult Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {})
     {
@@ -641,6 +645,215 @@ TEST_F(ConsoleClient, folder_that_cannot_be_written_ends_with_status_2_and_is_fo
     EXPECT_NE(result.err.find("下载路径无法写入:\n" + ChosenFolder() + "\n"), std::string::npos) << result.err;
     EXPECT_EQ(Store().Read(kRegKey).value_or(""), "") << "the next start asks for a folder";
     EXPECT_TRUE(fs::is_empty(ChosenFolder()));
+}
+
+// --json: standard output is one event object per line and nothing else.
+using nlohmann::json;
+
+// Every line of out parsed by a real parser (which also refuses ill-formed
+// UTF-8); each must be an object with a known event word and phase.
+std::vector<json> JsonLines(const std::string& out)
+{
+    std::vector<json> events;
+    EXPECT_TRUE(out.empty() || out.back() == '\n') << "the last line ends";
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const json event = json::parse(line, nullptr, false);
+        if (event.is_discarded() || !event.is_object() || !event.contains("event") || !event["event"].is_string() ||
+            !event.contains("phase") || !event["phase"].is_string()) {
+            ADD_FAILURE() << "not an event object: " << line;
+            continue;
+        }
+        EXPECT_THAT(event["event"].get<std::string>(),
+                    AnyOf("phase", "progress", "file-start", "file-end", "status", "version", "folder", "message",
+                          "result"))
+            << line;
+        EXPECT_THAT(event["phase"].get<std::string>(), AnyOf("checking", "downloading", "paused", "done", "failed"))
+            << line;
+        events.push_back(event);
+    }
+    return events;
+}
+
+std::vector<json> EventsNamed(const std::vector<json>& events, const std::string& name)
+{
+    std::vector<json> named;
+    for (const json& event : events) {
+        if (event["event"] == name)
+            named.push_back(event);
+    }
+    return named;
+}
+
+std::vector<std::string> Phases(const std::vector<json>& events)
+{
+    std::vector<std::string> phases;
+    for (const json& event : EventsNamed(events, "phase"))
+        phases.push_back(event["phase"]);
+    return phases;
+}
+
+std::vector<std::string> MessageTexts(const std::vector<json>& events)
+{
+    std::vector<std::string> texts;
+    for (const json& event : EventsNamed(events, "message"))
+        texts.push_back(event["text"]);
+    return texts;
+}
+
+TEST_F(ConsoleClient, json_run_reports_phases_files_and_progress_to_the_last_byte)
+{
+    // A quote and a byte that is no UTF-8 in a name must not break a line.
+    const std::vector<ServedFile> files{
+        {"data\\maps\\level.map", RandomBytes(900000, 21)},
+        {"say \"hi\" \xff.bin", RandomBytes(3000, 22)},
+        {"setup.sh", "#!/bin/sh\n"},
+    };
+    Publish(files, "setup.sh");
+
+    const CliResult result = Run({"--json", "--folder", ChosenFolder()});
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::vector<json> events = JsonLines(result.out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_THAT(Phases(events), ElementsAre("checking", "downloading", "done"));
+    EXPECT_EQ(events.back(), json::parse(R"({"event":"result","phase":"done","exit":0})"));
+
+    std::uint64_t total = 0;
+    for (const ServedFile& file : files) {
+        total += file.content.size();
+        std::string name = file.name;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        if (name.find('\xff') != std::string::npos)
+            name.replace(name.find('\xff'), 1, "\xEF\xBF\xBD");
+        SCOPED_TRACE(name);
+        int starts = 0;
+        for (const json& start : EventsNamed(events, "file-start")) {
+            if (start["name"] == name) {
+                ++starts;
+                EXPECT_EQ(start["size"], file.content.size());
+                EXPECT_EQ(start["phase"], "downloading");
+            }
+        }
+        EXPECT_EQ(starts, 1);
+        std::vector<std::string> outcomes;
+        for (const json& end : EventsNamed(events, "file-end")) {
+            if (end["name"] == name)
+                outcomes.push_back(end["outcome"]);
+        }
+        EXPECT_THAT(outcomes, ElementsAre("ok"));
+    }
+
+    const std::vector<json> progress = EventsNamed(events, "progress");
+    ASSERT_FALSE(progress.empty());
+    std::uint64_t before = 0;
+    for (const json& p : progress) {
+        EXPECT_GE(p["bytes_done"].get<std::uint64_t>(), before) << p;
+        before = p["bytes_done"];
+        EXPECT_EQ(p["bytes_total"], total) << p;
+        EXPECT_EQ(p["files_total"], files.size()) << p;
+        EXPECT_TRUE(p["speed"].is_number_unsigned()) << p;
+    }
+    EXPECT_EQ(progress.back()["bytes_done"], total);
+    EXPECT_EQ(progress.back()["files_done"], files.size());
+    EXPECT_THAT(EventsNamed(events, "status"), Contains(json::parse(R"({"event":"status","phase":"downloading",)"
+                                                                    R"("text":"下载完成!"})")));
+    EXPECT_THAT(MessageTexts(events), ElementsAre()) << "nothing to answer on a good run";
+    EXPECT_NE(result.err.find("all 3 files present"), std::string::npos) << "the client's own line: " << result.err;
+}
+
+TEST_F(ConsoleClient, json_run_that_fails_ends_with_the_message_phase_failed_and_its_status)
+{
+    struct Case {
+        const char* name;
+        std::function<void(FaultServer&)> arrange;
+        std::vector<std::string> phases;
+        std::string message;
+        std::string outcome; // how the file's transfers end ("" : no file starts)
+        int status;
+    };
+    const std::string content = RandomBytes(400000, 23);
+    const Case cases[] = {
+        {"lists_not_found",
+         [](FaultServer&) {},
+         {"checking", "failed"},
+         kListFailed,
+         "",
+         1},
+        {"digest_that_never_matches",
+         [&](FaultServer& server) {
+             std::string corrupted = content;
+             corrupted[1000] = static_cast<char>(corrupted[1000] ^ 1);
+             server.SetBody(corrupted);
+             nginx.Put("lists/update.txt", "1\nv1\n" + server.BaseUrl() + "\nx.bin," + Md5Of(content) + "\n");
+             nginx.Put("lists/setup.txt", "x.bin\n");
+         },
+         {"checking", "downloading", "paused", "downloading", "paused", "failed"},
+         kDownloadAgain,
+         "digest-mismatch",
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(ChosenFolder());
+        fs::remove(nginx.DocumentRoot() / "lists/update.txt");
+        fs::remove(nginx.DocumentRoot() / "lists/setup.txt");
+        FaultServer server;
+        c.arrange(server);
+
+        const CliResult result = Run({"--json", "--folder", ChosenFolder(), "--retries", "1", "--retry-wait", "0"});
+
+        EXPECT_EQ(result.status, c.status) << result.err;
+        const std::vector<json> events = JsonLines(result.out);
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(Phases(events), c.phases);
+        EXPECT_THAT(MessageTexts(events), Contains(c.message));
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << "messages also go to standard error";
+        std::vector<std::string> outcomes;
+        for (const json& end : EventsNamed(events, "file-end"))
+            outcomes.push_back(end["outcome"]);
+        if (c.outcome.empty())
+            EXPECT_THAT(outcomes, ElementsAre());
+        else
+            EXPECT_THAT(outcomes, ElementsAre(c.outcome, c.outcome)) << "one per try";
+        EXPECT_EQ(events.back()["event"], "result");
+        EXPECT_EQ(events.back()["phase"], "failed");
+        EXPECT_EQ(events.back()["exit"], c.status);
+    }
+}
+
+TEST_F(SlowConsoleClient, json_run_shows_progress_on_the_way_and_ends_130_when_interrupted)
+{
+    const pid_t pid = Start({"--json", "--folder", ChosenFolder()});
+    // Interrupted once a progress event shows bytes on the way.
+    EXPECT_TRUE(Eventually([&] {
+        const std::string out = OutSoFar();
+        for (const json& p : EventsNamed(JsonLines(out.substr(0, out.rfind('\n') + 1)), "progress")) {
+            if (p["bytes_done"] > 0)
+                return true;
+        }
+        return false;
+    }));
+    ::kill(pid, SIGINT);
+    const CliResult result = Wait(pid);
+
+    EXPECT_EQ(result.status, 130);
+    const std::vector<json> events = JsonLines(result.out);
+    ASSERT_FALSE(events.empty());
+    int onTheWay = 0;
+    for (const json& p : EventsNamed(events, "progress")) {
+        EXPECT_EQ(p["bytes_total"], content.size()) << p;
+        EXPECT_EQ(p["files_done"], 0) << p;
+        EXPECT_TRUE(p["speed"].is_number_unsigned()) << p;
+        if (p["bytes_done"] > 0 && p["bytes_done"] < content.size())
+            ++onTheWay;
+    }
+    EXPECT_GE(onTheWay, 1) << result.out;
+    EXPECT_THAT(EventsNamed(events, "message"),
+                Contains(json::parse(R"({"event":"message","phase":"downloading","text":"下载未完成,是否仍要关闭?",)"
+                                     R"("caption":"关闭","buttons":"ok-cancel","answer":"ok"})")));
+    EXPECT_EQ(events.back(), json::parse(R"({"event":"result","phase":"failed","exit":130})"));
+    EXPECT_NE(result.err.find("interrupted"), std::string::npos) << result.err;
 }
 
 TEST(console_client_usage, help_and_version_end_at_once)

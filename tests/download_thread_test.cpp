@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -14,6 +15,7 @@
 
 #include "run/Commands.h"
 #include "run/DownloadSession.h"
+#include "run/RunObserver.h"
 #include "run/RunReport.h"
 #include "planning/Md5.h"
 #include "platform/FolderStore.h"
@@ -53,22 +55,29 @@ protected:
         g_downloadSession.SetFileBaseUrl(url);
     }
 
+    // Files come from server: the first answer has the byte at `at` of good
+    // flipped, every later one is good.
+    void ServeCorruptedOnce(FaultServer& server, const std::string& good, std::size_t at)
+    {
+        std::string bad = good;
+        bad[at] = static_cast<char>(bad[at] ^ 0x55);
+        server.SetBody(good);
+        FaultReply corrupt;
+        corrupt.body = bad;
+        server.SetScript({corrupt, FaultReply{}});
+        SetBaseUrl(server.BaseUrl());
+    }
+
     PlannedFiles m_plan;
 };
 
 TEST_F(DownloadRun, corrupted_body_is_caught_by_the_digest_deleted_and_fetched_again_from_its_start)
 {
     const std::string good = RandomBytes(1200000, 1);
-    std::string bad = good;
-    bad[700000] = static_cast<char>(bad[700000] ^ 0x55);
     FaultServer server;
-    server.SetBody(good);
-    FaultReply corrupt;
-    corrupt.body = bad;
     // The size is known from the check, so no probe: the answer with one
     // flipped byte, then correct answers.
-    server.SetScript({corrupt, FaultReply{}});
-    SetBaseUrl(server.BaseUrl());
+    ServeCorruptedOnce(server, good, 700000);
     PlanFile("data/file.bin", Md5Of(good), good.size());
     fs::create_directories(folder.Path() / "data");
     const std::string path = folder.Folder() + "data/file.bin";
@@ -301,6 +310,52 @@ TEST_F(DownloadRun, chosen_folder_is_checked_started_paused_mid_file_and_continu
     ASSERT_TRUE(WaitFinished());
     EXPECT_EQ(ReadFileText(path), content);
     EXPECT_EQ(Marks(), "SPRD");
+}
+
+// Writes down what the download run tells an observer, in order.
+class RecordingObserver final : public IRunObserver {
+public:
+    void OnFileStarted(int entry, const std::string& path, std::uint64_t size) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_events.push_back("start " + std::to_string(entry) + " " + path + " " + std::to_string(size));
+    }
+    void OnFileEnded(const FileOutcome& outcome) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_events.push_back("end " + std::to_string(outcome.entry) + " " + outcome.path + " " +
+                           std::to_string(static_cast<int>(outcome.result)));
+    }
+    std::vector<std::string> Events() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_events;
+};
+
+TEST_F(DownloadRun, observer_hears_each_transfer_start_and_how_it_ended)
+{
+    const std::string good = RandomBytes(300000, 31);
+    FaultServer server;
+    ServeCorruptedOnce(server, good, 1000);
+    PlanFile("file.bin", Md5Of(good), good.size());
+    RecordingObserver observer;
+    g_downloadSession.runObserver = &observer;
+    const std::string path = folder.Folder() + "file.bin";
+    const std::string started = "start 0 " + path + " " + std::to_string(good.size());
+
+    StartDownload();
+    ASSERT_TRUE(WaitParked());
+    EXPECT_EQ(observer.Events(), (std::vector<std::string>{started, "end 0 " + path + " 5"}))
+        << "wrong bytes end as WrongDigest before the run pauses";
+    OnStartButton(); // continue
+    ASSERT_TRUE(WaitFinished());
+    EXPECT_EQ(observer.Events(),
+              (std::vector<std::string>{started, "end 0 " + path + " 5", started, "end 0 " + path + " 0"}));
 }
 
 } // namespace

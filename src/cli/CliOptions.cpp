@@ -47,6 +47,9 @@ std::string CliUsage()
            "  --verify              hash every present file again instead of trusting the\n"
            "                        digests remembered from earlier runs\n"
            "  --quiet               print no progress, only failure messages\n"
+           "  --json                write one JSON event object per line to standard output\n"
+           "                        (phases, progress, files, messages, result) and nothing\n"
+           "                        else; other text goes to standard error\n"
            "  --help                print this help and exit\n"
            "  --version             print the version and exit\n"
            "\n"
@@ -122,6 +125,8 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
             options.install = true;
         } else if (arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--json") {
+            options.json = true;
         } else if (arg == "--help") {
             options.help = true;
         } else if (arg == "--version") {

@@ -14,6 +14,7 @@ struct CliOptions {
     std::optional<int> connections;    // instead of config.ini's "connections"
     bool verify = false;               // hash every present file, remembered digests or not
     bool quiet = false;
+    bool json = false;                 // standard output: one event object per line, nothing else
     bool help = false;
     bool version = false;
 };

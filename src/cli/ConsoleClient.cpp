@@ -13,6 +13,7 @@
 
 #include "app/LocalConfig.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/JsonEvents.h"
 #include "cli/RetryPolicy.h"
 #include "platform/WorkerThread.h"
 #include "run/Commands.h"
@@ -26,6 +27,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<int> g_exitStatus{ExitAllPresent};
+// The --json output; null without it.
+std::atomic<JsonEvents*> g_json{nullptr};
 
 // The exit status of a check that ended the run.
 int StatusOfCheck(CheckOutcome outcome)
@@ -62,7 +65,17 @@ void ConsoleEnd(EndReason reason)
     const std::string trace = StepTraceText();
     if (!trace.empty())
         SendMachineInfo(trace);
+    if (JsonEvents* json = g_json.load())
+        json->End(status);
     std::fflush(nullptr);
+    ::_exit(status);
+}
+
+// Ends before the run began: no trace, no report.
+[[noreturn]] void EndEarly(int status)
+{
+    if (JsonEvents* json = g_json.load())
+        json->End(status);
     ::_exit(status);
 }
 
@@ -144,9 +157,16 @@ void RunConsoleClient(const CliOptions& options)
     sigaddset(&stops, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
+    // Lives until the process ends, like the window below.
+    static JsonEvents json(STDOUT_FILENO);
+    if (options.json) {
+        g_json = &json;
+        json.SetPhase(RunPhase::Checking);
+    }
+
     if (options.configGiven && ::access(options.configPath.c_str(), R_OK) != 0) {
         std::fprintf(stderr, "zorvath-cli: cannot read the settings file %s\n", options.configPath.c_str());
-        ::_exit(ExitUsage);
+        EndEarly(ExitUsage);
     }
     std::string chosenFolder;
     if (options.folder) {
@@ -156,7 +176,7 @@ void RunConsoleClient(const CliOptions& options)
             std::filesystem::create_directories(folder, error);
         if (error || !std::filesystem::is_directory(folder)) {
             std::fprintf(stderr, "zorvath-cli: cannot use the download folder %s\n", options.folder->c_str());
-            ::_exit(ExitUsage);
+            EndEarly(ExitUsage);
         }
         chosenFolder = folder.string();
         while (chosenFolder.size() > 1 && chosenFolder.back() == '/')
@@ -167,13 +187,14 @@ void RunConsoleClient(const CliOptions& options)
     if (options.connections)
         config.m_connections = *options.connections;
     // Both live until the process ends: worker threads may use them to the last.
-    static ConsoleWindow window(config, options.quiet, ::isatty(STDOUT_FILENO) == 1);
+    static ConsoleWindow window(config, options.quiet, ::isatty(STDOUT_FILENO) == 1, g_json.load());
     static ConsoleProgressBar bar;
     DownloadSession& session = g_downloadSession;
     session.mainWindow = &window;
     session.progressBar = &bar;
     session.endRoutine = ConsoleEnd;
     session.verifyDigests = options.verify ? 1 : 0;
+    session.runObserver = g_json.load();
 
     if (options.folder) {
         window.SetChosenFolder(chosenFolder);
@@ -190,6 +211,12 @@ void RunConsoleClient(const CliOptions& options)
     std::optional<Clock::time_point> downloadStarted;
     Clock::time_point lastDraw{};
     Speedometer speedometer;
+    int presentFiles = 0; // files the check found in place
+    const auto progressFigures = [&](std::uint64_t done) {
+        return ProgressFigures{presentFiles + json.FilesPlaced(), session.fileCount.load(), done,
+                               session.totalBytes.load(),
+                               static_cast<std::uint64_t>(std::llround(speedometer.BytesPerSecond()))};
+    };
 
     for (;;) {
         timespec wait{0, 100 * 1000 * 1000};
@@ -234,6 +261,8 @@ void RunConsoleClient(const CliOptions& options)
                 if (now - lastDraw >= std::chrono::milliseconds(200)) {
                     lastDraw = now;
                     window.DrawProgress(ProgressLine(done, session.totalBytes, speedometer.BytesPerSecond()));
+                    if (options.json)
+                        json.Progress(progressFigures(done));
                 }
             }
             continue;
@@ -254,6 +283,10 @@ void RunConsoleClient(const CliOptions& options)
         if (!noFolder && !clicked) {
             clicked = true;
             downloadStarted = now;
+            if (const auto plan = session.Plan()) {
+                for (const PlanEntry& entry : plan->entries)
+                    presentFiles += entry.needed == 0 ? 1 : 0;
+            }
             OnStartButton();
             if (session.DownloadThread() != nullptr)
                 continue;
@@ -264,6 +297,11 @@ void RunConsoleClient(const CliOptions& options)
 
     // Every file is present.
     window.EndProgressLine();
+    if (options.json) {
+        ProgressFigures figures = progressFigures(session.bytesDone);
+        figures.filesDone = figures.filesTotal;
+        json.Progress(figures);
+    }
     const std::string folder = session.DownloadFolder();
     std::string summary = "zorvath-cli: all " + std::to_string(session.fileCount.load()) + " files present in " + folder;
     if (downloadStarted && session.bytesToFetch != 0) {

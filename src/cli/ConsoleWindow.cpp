@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "cli/JsonEvents.h"
 #include "platform/TextConversion.h"
 #include "run/Messages.h"
 
@@ -38,8 +39,8 @@ bool IsCheckingProgress(const std::string& text)
 
 } // namespace
 
-ConsoleWindow::ConsoleWindow(LocalConfig config, bool quiet, bool terminal)
-    : m_config(std::move(config)), m_quiet(quiet), m_terminal(terminal)
+ConsoleWindow::ConsoleWindow(LocalConfig config, bool quiet, bool terminal, JsonEvents* json)
+    : m_config(std::move(config)), m_quiet(quiet), m_terminal(terminal && json == nullptr), m_json(json)
 {
 }
 
@@ -65,6 +66,18 @@ void ConsoleWindow::BreakProgressLocked()
 void ConsoleWindow::SetText(int control, const std::string& utf8Text)
 {
     std::lock_guard lock(m_mutex);
+    if (m_json != nullptr) {
+        // Every text the window would show, each change once.
+        std::string* last = control == IDC_STATUS ? &m_lastStatus
+                            : control == IDC_VERSION ? &m_lastVersion
+                            : control == IDC_FOLDER  ? &m_lastFolder
+                                                     : nullptr;
+        if (last == nullptr || *last == utf8Text)
+            return;
+        *last = utf8Text;
+        m_json->Text(control == IDC_STATUS ? "status" : control == IDC_VERSION ? "version" : "folder", utf8Text);
+        return;
+    }
     if (m_quiet)
         return;
     switch (control) {
@@ -124,21 +137,40 @@ void ConsoleWindow::Enable(int, bool) {}
 
 void ConsoleWindow::Show(int, bool) {}
 
-void ConsoleWindow::SetFace(StartFace) {}
+void ConsoleWindow::SetFace(StartFace face)
+{
+    if (m_json == nullptr)
+        return;
+    // The start button's face is where the window shows the run's phase:
+    // a pause button while files are fetched, a continue button while the
+    // run is parked. The end of the run is the client's to tell.
+    switch (face) {
+    case StartFace::Checking: m_json->SetPhase(RunPhase::Checking); break;
+    case StartFace::Pause: m_json->SetPhase(RunPhase::Downloading); break;
+    case StartFace::Continue: m_json->SetPhase(RunPhase::Paused); break;
+    case StartFace::Start:
+    case StartFace::Install: break;
+    }
+}
 
 void ConsoleWindow::HideMainWindow() {}
 
 MessageAnswer ConsoleWindow::Message(MessageOwner, const std::string& utf8Text, MessageButtons buttons,
-                                     const std::string&)
+                                     const std::string& caption)
 {
-    if (buttons == MessageButtons::OkCancel && utf8Text == kCloseQuestion)
-        return MessageAnswer::Ok;
+    const bool okCancel = buttons == MessageButtons::OkCancel;
+    const bool closing = okCancel && utf8Text == kCloseQuestion;
+    const MessageAnswer answer = closing || !okCancel ? MessageAnswer::Ok : MessageAnswer::Cancel;
+    if (m_json != nullptr)
+        m_json->Message(utf8Text, caption, okCancel, answer == MessageAnswer::Ok);
+    if (closing)
+        return answer;
     {
         std::lock_guard lock(m_mutex);
         BreakProgressLocked();
         WriteLocked(STDERR_FILENO, Printable(utf8Text) + "\n");
     }
-    return buttons == MessageButtons::OkCancel ? MessageAnswer::Cancel : MessageAnswer::Ok;
+    return answer;
 }
 
 std::optional<std::string> ConsoleWindow::ChooseFolder(const std::string&)
@@ -179,5 +211,5 @@ void ConsoleWindow::PrintLine(const std::string& line, bool error)
     if (m_quiet && !error)
         return;
     BreakProgressLocked();
-    WriteLocked(error ? STDERR_FILENO : STDOUT_FILENO, Printable(line) + "\n");
+    WriteLocked(error || m_json != nullptr ? STDERR_FILENO : STDOUT_FILENO, Printable(line) + "\n");
 }

@@ -8,6 +8,8 @@
 #include "app/LocalConfig.h"
 #include "run/DownloadWindow.h"
 
+class JsonEvents;
+
 // The main window of the console client: the run's window operations become
 // lines on the console. Message boxes go to standard error in the system's
 // texts; status, version and folder texts go to standard output (unless
@@ -20,9 +22,13 @@
 // the session's results, never from these texts; the start command the check
 // run asks for is the client's own to give (its main loop clicks start once
 // the check is over). Any thread may call every operation.
+//
+// With json, standard output carries only events: the field texts and the
+// message boxes become events as the window would show them, messages are
+// also written to standard error, and the client's own lines go there too.
 class ConsoleWindow final : public IDownloadWindow {
 public:
-    ConsoleWindow(LocalConfig config, bool quiet, bool terminal);
+    ConsoleWindow(LocalConfig config, bool quiet, bool terminal, JsonEvents* json = nullptr);
 
     const LocalConfig& Config() const override { return m_config; }
     void SetText(int control, const std::string& utf8Text) override;
@@ -53,6 +59,7 @@ private:
     const LocalConfig m_config;
     const bool m_quiet;
     const bool m_terminal;
+    JsonEvents* const m_json;
 
     mutable std::mutex m_mutex;
     bool m_progressDrawn = false;

@@ -216,6 +216,7 @@ void DownloadSession::ResetForTest()
     currentEntry = -1;
     activeProgress = nullptr;
     verifyDigests = 0;
+    runObserver = nullptr;
     std::lock_guard lock(m_mutex);
     m_downloadThread.reset();
     m_checkThread.reset();

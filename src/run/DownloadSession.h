@@ -18,6 +18,7 @@
 class DigestCache;
 class IDownloadWindow;
 class IProgressBar;
+class IRunObserver;
 class TransferEngine;
 class MyDownloadState;
 class WorkerThread;
@@ -64,6 +65,9 @@ struct DownloadSession {
     std::atomic<MyDownloadState*> activeProgress{nullptr};
     // 1: the check hashes every present file, whatever digests are remembered.
     std::atomic<int> verifyDigests{0};
+    // Told of each file's start and end by the download run; none by
+    // default. Set before any worker starts.
+    std::atomic<IRunObserver*> runObserver{nullptr};
 
     std::shared_ptr<WorkerThread> DownloadThread() const;
     std::shared_ptr<WorkerThread> CheckThread() const;

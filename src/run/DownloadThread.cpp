@@ -18,6 +18,7 @@
 #include "run/DownloadWindow.h"
 #include "run/Messages.h"
 #include "run/MyDownloadState.h"
+#include "run/RunObserver.h"
 #include "run/RunReport.h"
 #include "transfer/TransferEngine.h"
 
@@ -184,6 +185,16 @@ public:
     // Why the partial file could not be opened for the last transfer, or
     // why the last rename failed; Ok when neither did.
     FolderStatus FileStatus() const { return m_fileStatus; }
+    // How the file stands once its last transfer ended and was landed.
+    FileOutcome Outcome() const
+    {
+        FileResult result = FileResult::Placed;
+        if (!Placed())
+            result = m_result != DownloadOk ? ResultOf(m_result)
+                     : m_dropPartial        ? FileResult::WrongDigest
+                                            : FileResult::FileInUse;
+        return FileOutcome{m_index, m_file.Path(), result};
+    }
 
     // Readies the files for a transfer without waiting on the player: stale
     // files and dropped bytes removed, the side file written first (so a
@@ -275,6 +286,7 @@ public:
         } else if (entry.Result() != DownloadStopped) {
             Stop(entry, EntryTransfer::Trouble::Transfer);
         }
+        ReportFileEnded(entry.Outcome());
         AddNext();
     }
 
@@ -301,6 +313,7 @@ private:
                 return;
             }
             g_downloadSession.currentEntry = entry.Index();
+            ReportFileStarted(entry.Index(), entry.File().Path(), entry.Entry().size);
             m_engine.Add(request, entry);
             // A pause clicked while it was added must stop it as well.
             if (m_progress.StopRequested())
@@ -511,6 +524,7 @@ void DealWith(EntryTransfer& entry, EntryTransfer::Trouble trouble, DigestCache*
         while (entry.Land(cache) == EntryTransfer::Trouble::Rename)
             FailOn(index, file, PartialFile::Name::Final, entry.FileStatus(), FileResult::FileInUse,
                    FileInUseText(file.Path()), false);
+        ReportFileEnded(entry.Outcome());
         return;
     }
 }
