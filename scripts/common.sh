@@ -4,7 +4,7 @@
 ZORVATH_PACKAGES=(
     build-essential cmake ninja-build pkg-config git
     libcurl4-openssl-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-    nginx openssl curl libsodium-dev minisign
+    nginx openssl curl libsodium-dev minisign tinyproxy
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
     fonts-wqy-microhei xvfb xauth
     clang-14 libclang-rt-14-dev

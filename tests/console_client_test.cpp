@@ -27,8 +27,10 @@
 #include "support/FaultServer.h"
 #include "support/MinisignTool.h"
 #include "support/NginxServer.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestData.h"
+#include "support/TinyProxy.h"
 
 extern char** environ;
 
@@ -331,6 +333,34 @@ TEST_F(ConsoleClient, killed_with_several_files_in_flight_the_next_run_completes
         EXPECT_EQ(ReadFileText(ChosenFolder() + file.name), file.content) << file.name;
         EXPECT_FALSE(fs::exists(ChosenFolder() + file.name + ".tmp")) << file.name;
     }
+}
+
+TEST_F(ConsoleClient, lists_sizes_and_files_go_through_the_proxy_of_upper_case_http_proxy)
+{
+    if (!TinyProxyPresent())
+        GTEST_SKIP() << "tinyproxy is not installed (scripts/common.sh installs it)";
+    const std::vector<ServedFile> files{{"pack\\a.bin", RandomBytes(300000, 8)}, {"b.bin", "bee"}};
+    Publish(files, "b.bin");
+    TinyProxy proxy;
+    // The client inherits our environment: nothing in it may bypass the proxy.
+    ScopedEnv noBypass("no_proxy", nullptr);
+    ScopedEnv noBypassUpper("NO_PROXY", nullptr);
+    ScopedEnv noLower("http_proxy", nullptr);
+
+    const CliResult result = Run({"--folder", ChosenFolder(), "--quiet"}, {"HTTP_PROXY=" + proxy.Url()});
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "pack/a.bin"), files[0].content);
+    EXPECT_EQ(ReadFileText(ChosenFolder() + "b.bin"), "bee");
+    // What the proxy was asked for, without the lists' fresh-copy queries.
+    std::vector<std::string> targets;
+    for (const std::string& request : proxy.Requests())
+        targets.push_back(request.substr(0, request.find_first_of("? ", 4)));
+    const std::string get = "GET " + nginx.BaseUrl();
+    // The lists, then each file once for its size and once for its body.
+    EXPECT_THAT(targets, ::testing::UnorderedElementsAre(get + "lists/update.txt", get + "lists/setup.txt",
+                                                         get + "game/pack/a.bin", get + "game/pack/a.bin",
+                                                         get + "game/b.bin", get + "game/b.bin"));
 }
 
 TEST_F(ConsoleClient, body_that_stays_corrupted_gives_up_after_the_retries)

@@ -11,6 +11,7 @@
 
 #include "support/FaultServer.h"
 #include "support/NginxServer.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestData.h"
 
@@ -228,16 +229,6 @@ TEST(NginxRedirect, redirect_is_followed_to_the_file)
     EXPECT_EQ(QueryRemoteSize(server.BaseUrl() + "old.bin", size), DownloadOk);
     EXPECT_EQ(size, body.size());
 }
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) { setenv(name, value.c_str(), 1); }
-    ~ScopedEnv() { unsetenv(m_name); }
-
-private:
-    const char* m_name;
-};
 
 TEST(NginxTls, https_download_checks_the_certificate)
 {

@@ -18,6 +18,7 @@
 #include "support/RecordingWindow.h"
 #include "support/TempDir.h"
 #include "support/TestData.h"
+#include "transfer/TransferEngine.h"
 
 namespace {
 
@@ -146,4 +147,39 @@ TEST_F(local_config, stored_folder_round_trips_through_the_store)
     EXPECT_EQ(LoadStoredFolder(store, "Path"), "");
     store.values["Path"] = std::string("/a/\0/b/", 7);
     EXPECT_EQ(LoadStoredFolder(store, "Path"), "/a/") << "ends at the first terminator";
+}
+
+TEST_F(local_config, limit_is_read_in_kib_per_second_and_anything_else_means_none)
+{
+    const struct {
+        const char* line; // under [settings]
+        std::uint64_t bytesPerSecond;
+    } cases[] = {
+        {"", 0},
+        {"limit=500\n", 500 * 1024},
+        {"limit=1\n", 1024},
+        {"limit=0\n", 0},
+        {"limit=\n", 0},
+        {"limit=-5\n", 0},
+        {"limit=1.5\n", 0},
+        {"limit=2M\n", 0},
+        {"limit=9999999999999\n", 0},
+    };
+    for (const auto& c : cases) {
+        const std::string path = m_dir.Write("config.ini", std::string("[settings]\nupdate=U\n") + c.line);
+        EXPECT_EQ(ReadLocalConfig(path).m_limitBytesPerSecond, c.bytesPerSecond) << c.line;
+    }
+}
+
+TEST_F(local_config, the_run_engine_takes_the_window_configured_limit)
+{
+    RecordingWindow window;
+    window.config.m_limitBytesPerSecond = 300 * 1024;
+    g_downloadSession.mainWindow = &window;
+
+    const auto engine = g_downloadSession.Engine(3);
+
+    EXPECT_EQ(engine->Options().maxBytesPerSecond, 300u * 1024);
+    EXPECT_EQ(engine->Options().connections, 3);
+    g_downloadSession.mainWindow = nullptr;
 }

@@ -138,6 +138,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     done <<'EOF'
 zorvath-cli --retr|--retries --retry-wait
 zorvath-cli --q|--quiet
+zorvath-cli --limit|--limit-rate
 zorvath-publish --game|--game-version
 zorvath-publish --m|--maintenance
 EOF

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestData.h"
 
@@ -24,32 +25,6 @@ std::size_t EntriesIn(const std::filesystem::path& folder)
         ++count;
     return count;
 }
-
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 } // namespace
 

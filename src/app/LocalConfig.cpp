@@ -26,6 +26,7 @@ LocalConfig ReadLocalConfig(const std::string& iniPath)
     config.m_strDir = Setting(iniPath, "dir");
     config.m_strPubkey = Setting(iniPath, "pubkey");
     config.m_connections = ParseConnections(Setting(iniPath, "connections")).value_or(DefaultConnections);
+    config.m_limitBytesPerSecond = ParseLimitKiB(Setting(iniPath, "limit")).value_or(0);
     return config;
 }
 
@@ -37,6 +38,14 @@ std::optional<int> ParseConnections(const std::string& text)
     if (count < 1 || count > MaxConnections)
         return std::nullopt;
     return count;
+}
+
+std::optional<std::uint64_t> ParseLimitKiB(const std::string& text)
+{
+    // Twelve digits of KiB/s are far past any line and stay clear of overflow.
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stoull(text) * 1024;
 }
 
 std::string LoadStoredFolder(const IFolderStore& store, const std::string& regKey)

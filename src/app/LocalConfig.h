@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -31,15 +32,23 @@ struct LocalConfig {
     // Files fetched (and size queries asked) at once; 1 keeps one at a time
     // in list order.
     int m_connections = DefaultConnections;
+    // Bytes per second for all transfers of the run together; 0: no limit.
+    // config.ini gives it in KiB/s ("limit").
+    std::uint64_t m_limitBytesPerSecond = 0;
 };
 
 // A "connections" value as a count from 1 to MaxConnections; nothing when the
 // text is no such number.
 std::optional<int> ParseConnections(const std::string& text);
 
+// A "limit" value (KiB/s, whole number) in bytes per second, 0 for none;
+// nothing when the text is no such number.
+std::optional<std::uint64_t> ParseLimitKiB(const std::string& text);
+
 // Reads the eight keys "update", "setup", "guanwang", "zhuce", "ad",
 // "reg_key", "dir", "pubkey" from the ini file (default "./config.ini"), and
-// "connections" (DefaultConnections when absent or not a count).
+// "connections" (DefaultConnections when absent or not a count) and "limit"
+// (no limit when absent or not a number).
 LocalConfig ReadLocalConfig(const std::string& iniPath = "./config.ini");
 
 // The remembered download folder, or "" when absent, empty or unreadable.

@@ -31,6 +31,33 @@ bool ParseSeconds(const std::string& text, double& value)
 
 } // namespace
 
+std::optional<std::uint64_t> ParseRate(const std::string& text)
+{
+    std::string number = text;
+    double unit = 1;
+    if (!number.empty()) {
+        switch (number.back()) {
+        case 'k': case 'K': unit = 1024.0; break;
+        case 'm': case 'M': unit = 1024.0 * 1024; break;
+        case 'g': case 'G': unit = 1024.0 * 1024 * 1024; break;
+        default: break;
+        }
+        if (unit != 1)
+            number.pop_back();
+    }
+    // Digits with at most one point among them; strtod alone would take
+    // signs, exponents and hexadecimal.
+    if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos
+        || number.find('.') != number.rfind('.') || number == ".")
+        return std::nullopt;
+    errno = 0;
+    const double bytes = std::strtod(number.c_str(), nullptr) * unit;
+    // A terabyte per second is past any line.
+    if (errno != 0 || !std::isfinite(bytes) || bytes > 1e12)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(bytes);
+}
+
 std::string CliUsage()
 {
     return "Usage: zorvath-cli [OPTION]...\n"
@@ -44,6 +71,9 @@ std::string CliUsage()
            "  --retry-wait SECONDS  wait before such a resume (default 5)\n"
            "  --connections N       fetch up to N files at once, 1 to 64 (default: config.ini's\n"
            "                        \"connections\", else 6); 1 fetches one file after the other\n"
+           "  --limit-rate RATE     download at most RATE bytes per second over all files\n"
+           "                        together: 500K, 2M, 1G or a number of bytes; 0 for no\n"
+           "                        limit (default: config.ini's \"limit\" in KiB/s)\n"
            "  --verify              hash every present file again instead of trusting the\n"
            "                        digests remembered from earlier runs\n"
            "  --quiet               print no progress, only failure messages\n"
@@ -77,7 +107,7 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
         }
         const bool takesValue =
             arg == "--config" || arg == "--folder" || arg == "--retries" || arg == "--retry-wait" ||
-                                arg == "--connections";
+                                arg == "--connections" || arg == "--limit-rate";
         if (takesValue && !hasInlineValue) {
             if (i + 1 >= argc) {
                 error = "option " + arg + " needs a value";
@@ -117,6 +147,12 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
             if (!options.connections) {
                 error = "--connections needs a whole number from 1 to " + std::to_string(MaxConnections) +
                         ", not '" + value + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--limit-rate") {
+            options.limitRate = ParseRate(value);
+            if (!options.limitRate) {
+                error = "--limit-rate needs a rate such as 500K, 2M or a number of bytes, not '" + value + "'";
                 return std::nullopt;
             }
         } else if (arg == "--verify") {

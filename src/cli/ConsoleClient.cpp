@@ -186,6 +186,8 @@ void RunConsoleClient(const CliOptions& options)
     LocalConfig config = ReadLocalConfig(options.configPath);
     if (options.connections)
         config.m_connections = *options.connections;
+    if (options.limitRate)
+        config.m_limitBytesPerSecond = *options.limitRate;
     // Both live until the process ends: worker threads may use them to the last.
     static ConsoleWindow window(config, options.quiet, ::isatty(STDOUT_FILENO) == 1, g_json.load());
     static ConsoleProgressBar bar;

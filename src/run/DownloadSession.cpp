@@ -1,5 +1,6 @@
 #include "run/DownloadSession.h"
 
+#include "app/LocalConfig.h"
 #include "planning/DigestCache.h"
 #include "transfer/TransferEngine.h"
 
@@ -170,6 +171,8 @@ std::shared_ptr<TransferEngine> DownloadSession::Engine(int connections)
     if (m_engine == nullptr) {
         TransferEngineOptions options;
         options.connections = connections;
+        if (IDownloadWindow* window = mainWindow.load())
+            options.maxBytesPerSecond = window->Config().m_limitBytesPerSecond;
         m_engine = std::make_shared<TransferEngine>(options);
     }
     return m_engine;

@@ -118,8 +118,10 @@ struct DownloadSession {
     MyDownloadState* NewProgress();
     // The transfer engine of the run, shared by the check's size queries and
     // the download: made on first use with the given connection count, then
-    // kept for the process (a later count is ignored). Only one thread drives
-    // it at a time: hold EngineDriver() around QuerySizes and Run.
+    // kept for the process (a later count is ignored). Its speed limit is the
+    // main window's configured one at that time (none without a window).
+    // Only one thread drives it at a time: hold EngineDriver() around
+    // QuerySizes and Run.
     std::shared_ptr<TransferEngine> Engine(int connections);
     std::mutex& EngineDriver() { return m_engineDriver; }
     // The remembered digests of the files in folder, loaded on first use for

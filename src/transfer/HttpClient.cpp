@@ -10,6 +10,7 @@
 #include "transfer/CurlCertificates.h"
 #include "transfer/CurlGlobal.h"
 #include "transfer/HttpRequestText.h"
+#include "transfer/ProxyEnvironment.h"
 #include "transfer/TransferError.h"
 
 namespace {
@@ -151,6 +152,7 @@ void HttpClient::StartTransfer(const std::string& url, bool withBody)
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpClient::OnBodyBytes);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    ApplyProxySettings(easy, url);
     ApplyCertificateSettings(easy);
     if (m_headerList != nullptr)
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(m_headerList));

@@ -12,6 +12,7 @@
 #include "transfer/CurlGlobal.h"
 #include "transfer/ContentHeaders.h"
 #include "transfer/HttpRequestText.h"
+#include "transfer/ProxyEnvironment.h"
 #include "transfer/RedirectTarget.h"
 #include "transfer/UrlPath.h"
 
@@ -27,6 +28,22 @@ constexpr const char* UserAgent = "Zorvath Downloader";
 // abandoning it, so that the connection stays open for the next query
 // (abandoning an HTTP/1.1 body closes the connection).
 constexpr std::uint64_t SizeQueryDrainLimit = 64 * 1024;
+
+// Under a speed limit: the budget saved up while no job wants it, at most a
+// tenth of a second's worth (one read at least), so that a pause is not
+// followed by a burst.
+double BudgetCap(double bytesPerSecond)
+{
+    return std::max(bytesPerSecond / 10.0, static_cast<double>(ReceiveBufferSize));
+}
+
+// Under a speed limit, smaller reads spread a slow rate over the jobs more
+// evenly: a sixteenth of a second's worth, from curl's usual 16 KiB up to
+// the 64 KiB of an unlimited run.
+long LimitedReceiveBufferSize(std::uint64_t bytesPerSecond)
+{
+    return static_cast<long>(std::clamp<std::uint64_t>(bytesPerSecond / 16, 16 * 1024, ReceiveBufferSize));
+}
 
 CURLM* Multi(void* handle) { return static_cast<CURLM*>(handle); }
 CURL* Easy(void* handle) { return static_cast<CURL*>(handle); }
@@ -70,6 +87,7 @@ struct TransferEngine::Job {
     DownloadState verdict = DownloadOk;
     bool sinkStopped = false;
     bool refetchWhole = false; // a 206 of other bytes: asked again from the start
+    bool held = false; // paused by us until the speed limit allows more
     BodyBlocks blocks {TransferEngineBlockSize};
     // A size query's short body being kept (its length taken from the
     // budget), or a file job's body already in hand.
@@ -110,6 +128,9 @@ TransferEngine::TransferEngine(TransferEngineOptions options) : m_options(std::m
     curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, connections);
     curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, connections);
     m_multi = multi;
+    m_budgetTime = Clock::now();
+    if (m_options.maxBytesPerSecond != 0)
+        m_budget = BudgetCap(static_cast<double>(m_options.maxBytesPerSecond));
 }
 
 TransferEngine::~TransferEngine()
@@ -254,10 +275,15 @@ void TransferEngine::Start(Job& job)
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, UserAgent);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
+    const std::uint64_t limit = m_options.maxBytesPerSecond;
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, limit == 0 ? ReceiveBufferSize : LimitedReceiveBufferSize(limit));
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, m_options.connectTimeoutMs);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_options.stallSeconds);
+    // A job we hold back for the speed limit is not slow: then only our own
+    // stall check, which knows about holding, watches the server.
+    if (limit == 0) {
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_options.stallSeconds);
+    }
     // An answer we read only the headers of is not checked either: a
     // Content-Length that is not a number must reach us as text. A size
     // query first goes with the check on, so that a short body can be read
@@ -271,14 +297,13 @@ void TransferEngine::Start(Job& job)
     curl_easy_setopt(easy, CURLOPT_PRIVATE, &job);
     if (job.headerList != nullptr)
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, job.headerList);
-    if (!m_options.proxy.empty()) {
-        curl_easy_setopt(easy, CURLOPT_PROXY, m_options.proxy.c_str());
-        curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
-    }
+    // Each hop of a redirect chooses its own proxy (no_proxy may name its host).
+    ApplyProxySettings(easy, job.url, m_options.proxy);
     ApplyCertificateSettings(easy);
 
     job.headers.clear();
     job.headersDone = false;
+    job.held = false;
     job.redirecting = false;
     job.location.clear();
     job.lastActivity = Clock::now();
@@ -325,9 +350,16 @@ void TransferEngine::Finish(Job& job, DownloadState result)
     job.ended = true;
     if (job.easy != nullptr) {
         Detach(job);
-        curl_easy_setopt(job.easy, CURLOPT_HTTPHEADER, nullptr);
-        m_spareEasy.push_back(job.easy);
+        // A handle ended while paused is not reused: it would start the next
+        // job paused, with the last one's unread bytes.
+        if (job.held) {
+            curl_easy_cleanup(job.easy);
+        } else {
+            curl_easy_setopt(job.easy, CURLOPT_HTTPHEADER, nullptr);
+            m_spareEasy.push_back(job.easy);
+        }
         job.easy = nullptr;
+        job.held = false;
     }
     curl_slist_free_all(job.headerList);
     job.headerList = nullptr;
@@ -470,6 +502,9 @@ std::size_t TransferEngine::OnBodyBytes(char* data, std::size_t size, std::size_
     const std::size_t length = size * count;
     job.lastActivity = Clock::now();
     if (!job.redirecting && job.keepLength != 0) {
+        // A body kept is a file fetched: it spends the speed limit's budget.
+        if (!job.engine->TakeBudget(job, length))
+            return CURL_WRITEFUNC_PAUSE;
         // More than announced: nothing of it is trusted.
         if (job.keptBody.size() + length > job.keepLength) {
             job.engine->m_keepLeft += job.keepLength;
@@ -483,6 +518,9 @@ std::size_t TransferEngine::OnBodyBytes(char* data, std::size_t size, std::size_
         return length;
     if (job.phase != Job::Phase::Body || !job.begun || job.decided)
         return 0;
+    // curl keeps these bytes and hands them again once we release the job.
+    if (!job.engine->TakeBudget(job, length))
+        return CURL_WRITEFUNC_PAUSE;
     if (!job.blocks.Add(data, length, job.ToSink())) {
         job.sinkStopped = true;
         return 0;
@@ -568,6 +606,59 @@ void TransferEngine::OnTransferDone(Job& job, int curlCode)
     Finish(job, job.blocks.Flush(job.ToSink()) ? DownloadOk : DownloadStopped);
 }
 
+bool TransferEngine::TakeBudget(Job& job, std::size_t bytes)
+{
+    if (m_options.maxBytesPerSecond == 0)
+        return true;
+    if (m_budget <= 0)
+        RefillBudget();
+    if (m_budget <= 0) {
+        job.held = true;
+        return false;
+    }
+    m_budget -= static_cast<double>(bytes);
+    return true;
+}
+
+void TransferEngine::RefillBudget()
+{
+    const auto now = Clock::now();
+    const double rate = static_cast<double>(m_options.maxBytesPerSecond);
+    const double seconds = std::chrono::duration<double>(now - m_budgetTime).count();
+    m_budgetTime = now;
+    m_budget = std::min(m_budget + seconds * rate, BudgetCap(rate));
+}
+
+void TransferEngine::ReleaseHeldJobs()
+{
+    if (m_options.maxBytesPerSecond == 0 || m_active.empty())
+        return;
+    RefillBudget();
+    // Round by round from where the last one stopped, so that no job is
+    // always last to get the budget.
+    const std::size_t count = m_active.size();
+    for (std::size_t i = 0; i < count && m_budget > 0; ++i) {
+        const std::size_t index = (m_releaseFrom + i) % count;
+        Job& job = *m_active[index];
+        if (job.ended || !job.held || job.easy == nullptr)
+            continue;
+        job.held = false;
+        job.lastActivity = Clock::now();
+        m_releaseFrom = index + 1;
+        // curl hands the kept bytes to OnBodyBytes from within this call,
+        // which may hold the job again.
+        curl_easy_pause(job.easy, CURLPAUSE_CONT);
+    }
+}
+
+long TransferEngine::MillisecondsUntilBudget() const
+{
+    if (m_options.maxBytesPerSecond == 0 || m_budget > 0)
+        return 0;
+    const double seconds = -m_budget / static_cast<double>(m_options.maxBytesPerSecond);
+    return static_cast<long>(seconds * 1000.0) + 1;
+}
+
 void TransferEngine::ApplyStops()
 {
     if (!m_stopPending.exchange(false))
@@ -642,10 +733,18 @@ void TransferEngine::Drive()
                 someEnded = true;
             }
         }
+        ReleaseHeldJobs();
         // curl's own low-speed check averages over several seconds; this one
-        // ends a job once nothing at all has come for the whole limit.
+        // ends a job once nothing at all has come for the whole limit. A job
+        // we hold is waiting for us, not for the server.
         const auto now = Clock::now();
+        bool anyHeld = false;
         for (auto& job : m_active) {
+            if (job->held && !job->ended) {
+                anyHeld = true;
+                job->lastActivity = now;
+                continue;
+            }
             if (!job->ended && now - job->lastActivity >= stall) {
                 if (job->begun && !job->decided)
                     job->blocks.Flush(job->ToSink());
@@ -655,6 +754,9 @@ void TransferEngine::Drive()
         // Room made: start the next jobs now, not after the next answer.
         if (someEnded || std::all_of(m_active.begin(), m_active.end(), ended))
             continue;
-        curl_multi_poll(Multi(m_multi), nullptr, 0, 100, nullptr);
+        // A held job's connection is not watched by curl: wake when the
+        // budget allows it more.
+        const long waitMs = anyHeld ? std::clamp(MillisecondsUntilBudget(), 1L, 100L) : 100L;
+        curl_multi_poll(Multi(m_multi), nullptr, 0, static_cast<int>(waitMs), nullptr);
     }
 }

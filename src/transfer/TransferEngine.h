@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -22,8 +23,13 @@ struct TransferEngineOptions {
     long stallSeconds = 30;
     long connectTimeoutMs = 5000;
     // "http://host:port" of an HTTP proxy for every request, whatever the
-    // environment says; empty: curl's usual environment (http_proxy, no_proxy).
+    // environment says; empty: the proxy variables of the environment, as
+    // ProxyForUrl reads them, for each request.
     std::string proxy;
+    // Bytes per second of file bodies over all jobs together; 0: no limit.
+    // A job is held (its connection not read) while the shared budget is
+    // spent; held time is not a stall.
+    std::uint64_t maxBytesPerSecond = 0;
 };
 
 // The answer to one size query. state DownloadOk: status 200; size is the
@@ -99,6 +105,8 @@ public:
     void StopAll();
 
     TransferEngineStats Stats() const { return m_stats; }
+    // The options it was made with (connections at least 1).
+    const TransferEngineOptions& Options() const { return m_options; }
 
 private:
     struct Job;
@@ -112,6 +120,10 @@ private:
     bool StopAsked(TransferJobId id);
     bool HeadersDone(Job& job);
     void Drive();
+    bool TakeBudget(Job& job, std::size_t bytes);
+    void RefillBudget();
+    void ReleaseHeldJobs();
+    long MillisecondsUntilBudget() const;
     static std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* job);
     static std::size_t OnBodyBytes(char* data, std::size_t size, std::size_t count, void* job);
 
@@ -124,6 +136,12 @@ private:
     std::vector<RemoteSize>* m_sizeResults = nullptr;
     std::uint64_t m_keepLeft = 0; // bytes of short size-query bodies still to keep
     TransferEngineStats m_stats;
+
+    // The shared budget of the speed limit, in bytes: may run below zero by
+    // the last piece taken, which the next refills pay back.
+    double m_budget = 0;
+    std::chrono::steady_clock::time_point m_budgetTime;
+    std::size_t m_releaseFrom = 0; // where the next release round starts, for fairness
 
     std::atomic<TransferJobId> m_nextId {1};
     std::atomic<TransferJobId> m_stopBelow {0}; // jobs with a smaller id are stopped

@@ -7,7 +7,9 @@
 
 #include <curl/curl.h>
 
+#include "transfer/CurlCertificates.h"
 #include "transfer/CurlGlobal.h"
+#include "transfer/ProxyEnvironment.h"
 #include "transfer/UrlPath.h"
 
 namespace {
@@ -69,6 +71,9 @@ CURLcode Fetch(const std::string& url, curl_write_callback write, void* data)
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, data);
+    // Chosen for the listed URL; a redirect keeps that choice.
+    ApplyProxySettings(curl, wireUrl);
+    ApplyCertificateSettings(curl);
 
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_cleanup(curl);

@@ -100,6 +100,40 @@ bool LoopbackPortAnswers(std::uint16_t port)
     return ok;
 }
 
+bool ChildServerAnswers(pid_t& pid, std::uint16_t port)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            return false;
+        }
+        if (LoopbackPortAnswers(port))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+void EndChildServer(pid_t& pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid = -1;
+}
+
 NginxServer::NginxServer() : NginxServer(Options {}) {}
 
 NginxServer::NginxServer(const Options& options)
@@ -204,17 +238,8 @@ void NginxServer::Start(const Options& options)
                 static_cast<char*>(nullptr));
             _exit(127);
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1; // exited: most likely the port was taken meanwhile
-                break;
-            }
-            if (LoopbackPortAnswers(m_port))
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        if (ChildServerAnswers(m_pid, m_port))
+            return;
         Stop();
     }
     throw std::runtime_error("nginx did not start; see its error log");
@@ -222,18 +247,5 @@ void NginxServer::Start(const Options& options)
 
 void NginxServer::Stop()
 {
-    if (m_pid <= 0)
-        return;
-    kill(m_pid, SIGTERM);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (waitpid(m_pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    m_pid = -1;
+    EndChildServer(m_pid);
 }

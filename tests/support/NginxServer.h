@@ -60,3 +60,9 @@ std::uint16_t FreeLoopbackPort();
 int ListenOnLoopback(int backlog, std::uint16_t& port, const char* who);
 // True when something accepts connections on 127.0.0.1:port.
 bool LoopbackPortAnswers(std::uint16_t port);
+// Waits up to 10 s for the server a fixture started as child pid to answer
+// on 127.0.0.1:port: true. False when the child ended first (most likely the
+// port was taken meanwhile; pid is then -1) or did not answer in time.
+bool ChildServerAnswers(pid_t& pid, std::uint16_t port);
+// Ends such a child: SIGTERM, SIGKILL after 5 s. pid is -1 afterwards.
+void EndChildServer(pid_t& pid);
