@@ -126,6 +126,31 @@ TEST(DigestCache, saved_digests_come_back_from_the_file)
     EXPECT_EQ(again.Find({1, 9, 3, -4, 5}), Md5Of("x"));
 }
 
+// Saving after every landed file rewrites the file at most once an interval;
+// what waits is written by the next plain Save.
+TEST(DigestCache, a_save_within_the_interval_waits_for_the_next_one)
+{
+    TempDir folder;
+    const auto file = (folder.Path() / "x.digests").string();
+    const auto savedCount = [&file] {
+        DigestCache saved(file);
+        saved.Load();
+        return saved.Size();
+    };
+    DigestCache cache(file);
+    cache.Remember({1, 2, 3, 4, 5}, SomeDigest);
+    ASSERT_TRUE(cache.SaveAtMostEvery(std::chrono::hours(1)));
+    EXPECT_EQ(savedCount(), 1u) << "the first save is never held back";
+    cache.Remember({1, 3, 3, 4, 5}, SomeDigest);
+    ASSERT_TRUE(cache.SaveAtMostEvery(std::chrono::hours(1)));
+    EXPECT_EQ(savedCount(), 1u);
+    ASSERT_TRUE(cache.SaveAtMostEvery(std::chrono::milliseconds(0)));
+    EXPECT_EQ(savedCount(), 2u);
+    cache.Remember({1, 4, 3, 4, 5}, SomeDigest);
+    ASSERT_TRUE(cache.Save());
+    EXPECT_EQ(savedCount(), 3u);
+}
+
 TEST(DigestCache, a_damaged_cache_file_is_taken_as_empty_and_written_again)
 {
     TempDir folder;

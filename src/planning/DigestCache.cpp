@@ -174,5 +174,13 @@ bool DigestCache::Save()
     if (!WriteFileAtomically(m_file, text, 0600))
         return false;
     m_changed = false;
+    m_savedAt = std::chrono::steady_clock::now();
     return true;
+}
+
+bool DigestCache::SaveAtMostEvery(std::chrono::milliseconds interval)
+{
+    if (m_changed && m_savedAt && std::chrono::steady_clock::now() - *m_savedAt < interval)
+        return true;
+    return Save();
 }

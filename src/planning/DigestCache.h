@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -52,6 +53,10 @@ public:
     // Writes the cache file when anything changed since Load (or the file
     // was damaged). False when it could not be written.
     bool Save();
+    // Save, but only when the last write is at least interval ago: a run
+    // that lands many files a second rewrites the whole file once in that
+    // time, not once per file. Whatever waits goes with the next Save.
+    bool SaveAtMostEvery(std::chrono::milliseconds interval);
 
     std::size_t Size() const { return m_entries.size(); }
     const std::string& File() const { return m_file; }
@@ -60,5 +65,6 @@ private:
     std::string m_file;
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::pair<FileIdentity, std::string>> m_entries;
     bool m_changed = false;
+    std::optional<std::chrono::steady_clock::time_point> m_savedAt; // of the last write, if any
 };
 

@@ -1,6 +1,7 @@
 #include "run/DownloadThread.h"
 
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -352,7 +353,9 @@ EntryTransfer::Trouble EntryTransfer::Prepare(DigestCache* cache, TransferReques
         m_dropPartial = false;
         m_digest.Reset();
     }
-    if (!m_file.MakeFolders().Ok() || !m_file.WriteSideFile(m_entry.md5).Ok())
+    // A file already in hand is written whole at once; the side file, which
+    // tells a later run what a partial file belongs to, is for the others.
+    if (!m_file.MakeFolders().Ok() || (m_entry.body == nullptr && !m_file.WriteSideFile(m_entry.md5).Ok()))
         return Trouble::SideFile;
 
     std::uint64_t start = m_file.PartialLength();
@@ -488,7 +491,7 @@ EntryTransfer::Trouble EntryTransfer::Land(DigestCache* cache)
     if (cache != nullptr && !digest.empty()) {
         if (const auto identity = m_file.FinalIdentity()) {
             cache->Remember(*identity, digest);
-            cache->Save();
+            cache->SaveAtMostEvery(std::chrono::seconds(1));
         }
     }
     return Trouble::None;
@@ -586,6 +589,8 @@ int DownloadThreadProc()
         try {
             DownloadRound round(*engine, *progress, cache.get(), std::move(waiting), connections);
             round.Run();
+            if (cache != nullptr)
+                cache->Save();
             if (EntryTransfer* troubled = round.Troubled()) {
                 DealWith(*troubled, round.TroubleOf(), cache.get());
             } else if (session.pause.Requested()) {
