@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -393,6 +394,39 @@ TEST(TransferEngine, size_queries_keep_short_bodies_within_their_budget)
             if (answers[i].body != nullptr)
                 EXPECT_TRUE(*answers[i].body == contents[i]) << i;
         }
+    }
+}
+
+// Out of memory in a sink, say: the jobs of that Run are dropped, so none of
+// them reaches a sink that its caller has given up, and the next Run works.
+TEST(TransferEngine, a_sink_that_throws_leaves_no_job_behind)
+{
+    class ThrowingSink : public MemorySink {
+    public:
+        bool OnBlock(const char*, std::size_t) override { throw std::runtime_error("no memory"); }
+    };
+    NginxServer server;
+    const auto contents = PutSmallFiles(server, 3);
+    server.Put("large.bin", RandomBytes(8'000'000, 5));
+    TransferEngine engine(WithConnections(3));
+    ThrowingSink throwing;
+    MemorySink others[2];
+    engine.Add({server.BaseUrl() + "f0.bin"}, throwing);
+    engine.Add({server.BaseUrl() + "large.bin"}, others[0]);
+    engine.Add({server.BaseUrl() + "f1.bin"}, others[1]);
+    EXPECT_THROW(engine.Run(), std::runtime_error);
+    const std::string before[2] = {others[0].bytes, others[1].bytes};
+    const bool endedBefore[2] = {others[0].ended, others[1].ended};
+    EXPECT_FALSE(endedBefore[0]) << "8 MB cannot have come before the first block of a small file";
+
+    MemorySink next;
+    engine.Add({server.BaseUrl() + "f2.bin"}, next);
+    engine.Run();
+    EXPECT_EQ(next.result, DownloadOk);
+    EXPECT_TRUE(next.bytes == contents[2]);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(others[i].ended, endedBefore[i]) << i;
+        EXPECT_EQ(others[i].bytes.size(), before[i].size()) << i;
     }
 }
 

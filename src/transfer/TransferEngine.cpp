@@ -687,7 +687,34 @@ void TransferEngine::ApplyStops()
 
 void TransferEngine::Run()
 {
-    Drive();
+    try {
+        Drive();
+    } catch (...) {
+        DropAll();
+        throw;
+    }
+}
+
+void TransferEngine::DropAll()
+{
+    const auto drop = [this](Job& job) {
+        if (job.easy != nullptr) {
+            Detach(job);
+            curl_easy_cleanup(job.easy);
+            job.easy = nullptr;
+        }
+        curl_slist_free_all(job.headerList);
+        job.headerList = nullptr;
+        if (job.keepLength != 0)
+            m_keepLeft += job.keepLength;
+    };
+    for (auto& job : m_active)
+        drop(*job);
+    for (std::size_t i = m_nextWaiting; i < m_waiting.size(); ++i)
+        drop(*m_waiting[i]);
+    m_active.clear();
+    m_waiting.clear();
+    m_nextWaiting = 0;
 }
 
 void TransferEngine::Drive()

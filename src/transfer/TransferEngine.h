@@ -94,7 +94,9 @@ public:
     TransferJobId Add(const TransferRequest& request, ITransferSink& sink);
 
     // Drives all jobs until each has ended (OnEnd called). A sink may Add or
-    // Stop jobs from its calls.
+    // Stop jobs from its calls. When a sink throws, every job not ended is
+    // dropped without a further sink call and the exception goes on: the
+    // next Run starts clean.
     void Run();
 
     // Ends a job at its next block: bytes gathered are delivered, then
@@ -120,6 +122,7 @@ private:
     bool StopAsked(TransferJobId id);
     bool HeadersDone(Job& job);
     void Drive();
+    void DropAll();
     bool TakeBudget(Job& job, std::size_t bytes);
     void RefillBudget();
     void ReleaseHeldJobs();
