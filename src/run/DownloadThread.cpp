@@ -8,6 +8,7 @@
 
 #include "app/LocalConfig.h"
 #include "planning/DigestCache.h"
+#include "planning/DigestQueue.h"
 #include "planning/DownloadPlan.h"
 #include "planning/PartialFile.h"
 #include "planning/RunningDigest.h"
@@ -156,6 +157,11 @@ void UncountBytes(std::uint64_t dropped)
 
 class DownloadRound;
 
+// The bytes in flight between the download thread and the round's hashing
+// thread: a few blocks, so that a slower disk or digest holds the transfers
+// back instead of growing memory.
+constexpr std::size_t DigestBufferSize = 256 * 1024;
+constexpr std::size_t DigestBuffers = 8;
 
 // One needed entry of the plan on its way into place: its partial file, the
 // digest of the bytes in it, and how its last transfer ended. It is the
@@ -264,6 +270,8 @@ public:
     EntryTransfer::Trouble TroubleOf() const { return m_trouble; }
 
     MyDownloadState& Progress() { return m_progress; }
+    // Hashes the entries' blocks beside the transfers.
+    DigestQueue& Digests() { return m_digests; }
 
     // Called by an entry whose transfer ended.
     void Ended(EntryTransfer& entry)
@@ -317,6 +325,9 @@ private:
     std::size_t m_next = 0;
     EntryTransfer* m_troubled = nullptr;
     EntryTransfer::Trouble m_trouble = EntryTransfer::Trouble::None;
+    // Last, so that it is gone (every queued block hashed, its thread
+    // joined) before anything else of the round.
+    DigestQueue m_digests {DigestBufferSize, DigestBuffers};
 };
 
 EntryTransfer::Trouble EntryTransfer::Prepare(DigestCache* cache, TransferRequest& request)
@@ -423,7 +434,8 @@ bool EntryTransfer::OnBlock(const char* data, std::size_t size)
         m_fileFailed = true;
         return false;
     }
-    m_digest.Update(data, size);
+    // Hashed on the round's thread; settled in OnEnd.
+    m_round->Digests().Update(m_digest, data, size);
     // As a single transfer always did: a block written after the pause was
     // asked is kept but not counted.
     MyDownloadState& progress = m_round->Progress();
@@ -437,8 +449,11 @@ void EntryTransfer::OnEnd(DownloadState result)
 {
     m_out = PartialAppender();
     m_result = m_fileFailed ? DownloadFileError : result;
-    if (m_round != nullptr)
+    if (m_round != nullptr) {
+        // Every byte written is in the digest before anyone reads it.
+        m_round->Digests().Settle(m_digest);
         m_round->Ended(*this);
+    }
 }
 
 EntryTransfer::Trouble EntryTransfer::Land(DigestCache* cache)
