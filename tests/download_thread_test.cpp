@@ -56,6 +56,13 @@ protected:
     PlannedFiles m_plan;
 };
 
+// Threads of this process now.
+std::size_t ThreadCount()
+{
+    const fs::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(fs::begin(tasks), fs::end(tasks)));
+}
+
 TEST_F(DownloadRun, corrupted_body_is_caught_by_the_digest_deleted_and_fetched_again_from_its_start)
 {
     const std::string good = RandomBytes(1200000, 1);
@@ -277,6 +284,7 @@ TEST_F(DownloadRun, chosen_folder_is_checked_started_paused_mid_file_and_continu
     window.config.m_strSetup = server.BaseUrl() + "lists/setup.txt";
     g_downloadSession.SetDownloadFolder("");
     const std::string path = folder.Folder() + "data/big.bin";
+    const std::size_t threadsBefore = ThreadCount();
 
     window.SetChosenFolder(folder.Path().string());
     OnBrowseButton();
@@ -295,6 +303,10 @@ TEST_F(DownloadRun, chosen_folder_is_checked_started_paused_mid_file_and_continu
     EXPECT_GT(partial, 0u);
     EXPECT_LT(partial, content.size());
     EXPECT_EQ(ReadFileText(path + ".des"), Md5Of(content));
+    // Parked, the download thread is all that is left of the run: the
+    // digest's thread ended with the transfer (the check's ends on its own).
+    EXPECT_TRUE(Within([&] { return ThreadCount() == threadsBefore + 1; }))
+        << ThreadCount() << " threads, " << threadsBefore << " before the run";
 
     OnStartButton(); // continue
     EXPECT_EQ(window.Face(), StartFace::Pause);

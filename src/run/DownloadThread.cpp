@@ -249,10 +249,16 @@ public:
     {
         for (EntryTransfer* entry : m_waiting)
             entry->SetRound(this);
+        // The hashing thread lives while the transfers do: a round that goes
+        // on to wait for the player has none left.
+        m_digests.emplace(DigestBufferSize, DigestBuffers);
         for (int i = 0; i < m_connections; ++i)
             AddNext();
-        std::lock_guard driving(g_downloadSession.EngineDriver());
-        m_engine.Run();
+        {
+            std::lock_guard driving(g_downloadSession.EngineDriver());
+            m_engine.Run();
+        }
+        m_digests.reset();
     }
 
     // The entries forget the round even when Run was left by an exception,
@@ -270,8 +276,8 @@ public:
     EntryTransfer::Trouble TroubleOf() const { return m_trouble; }
 
     MyDownloadState& Progress() { return m_progress; }
-    // Hashes the entries' blocks beside the transfers.
-    DigestQueue& Digests() { return m_digests; }
+    // Hashes the entries' blocks beside the transfers; only during Run.
+    DigestQueue& Digests() { return *m_digests; }
 
     // Called by an entry whose transfer ended.
     void Ended(EntryTransfer& entry)
@@ -326,8 +332,9 @@ private:
     EntryTransfer* m_troubled = nullptr;
     EntryTransfer::Trouble m_trouble = EntryTransfer::Trouble::None;
     // Last, so that it is gone (every queued block hashed, its thread
-    // joined) before anything else of the round.
-    DigestQueue m_digests {DigestBufferSize, DigestBuffers};
+    // joined) before anything else of the round, also when Run is left by
+    // an exception.
+    std::optional<DigestQueue> m_digests;
 };
 
 EntryTransfer::Trouble EntryTransfer::Prepare(DigestCache* cache, TransferRequest& request)
