@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <pthread.h>
+
 DigestQueue::DigestQueue(std::size_t bufferSize, std::size_t bufferCount)
     : m_bufferSize(std::max<std::size_t>(1, bufferSize)),
       m_memory(new unsigned char[m_bufferSize * std::max<std::size_t>(1, bufferCount)])
@@ -58,6 +60,7 @@ void DigestQueue::Settle(const RunningDigest& digest)
 
 void DigestQueue::Hash()
 {
+    pthread_setname_np(pthread_self(), DigestQueueThreadName);
     std::unique_lock lock(m_mutex);
     for (;;) {
         // Closing still hashes every piece queued before.

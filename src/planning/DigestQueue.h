@@ -10,6 +10,9 @@
 
 #include "planning/RunningDigest.h"
 
+// The hashing thread's name, as ps, top and perf show it.
+inline constexpr const char* DigestQueueThreadName = "zorvath-digest";
+
 // Feeds RunningDigests on a thread of its own, so that hashing a file's bytes
 // overlaps receiving and writing the next ones. The bytes handed to Update
 // are copied into a fixed pool of buffers (allocated once, by the
