@@ -17,6 +17,7 @@
 #include "run/DownloadSession.h"
 #include "run/RunObserver.h"
 #include "run/RunReport.h"
+#include "planning/DigestQueue.h"
 #include "planning/Md5.h"
 #include "platform/FolderStore.h"
 #include "platform/WorkerThread.h"
@@ -70,6 +71,17 @@ protected:
 
     PlannedFiles m_plan;
 };
+
+// Whether a thread of this process hashes downloaded blocks now.
+bool DigestThreadRuns()
+{
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::string name = ReadFileText((task.path() / "comm").string());
+        if (name.rfind(DigestQueueThreadName, 0) == 0)
+            return true;
+    }
+    return false;
+}
 
 TEST_F(DownloadRun, corrupted_body_is_caught_by_the_digest_deleted_and_fetched_again_from_its_start)
 {
@@ -296,6 +308,7 @@ TEST_F(DownloadRun, chosen_folder_is_checked_started_paused_mid_file_and_continu
 
     OnStartButton();
     ASSERT_TRUE(Within([&] { return g_downloadSession.bytesDone > 0; }));
+    EXPECT_TRUE(DigestThreadRuns()) << "the file is hashed beside its transfer";
     OnStartButton(); // pause
     ASSERT_TRUE(WaitParked());
     EXPECT_TRUE(window.Messages().empty()) << "a pause shows no message";
@@ -304,6 +317,8 @@ TEST_F(DownloadRun, chosen_folder_is_checked_started_paused_mid_file_and_continu
     EXPECT_GT(partial, 0u);
     EXPECT_LT(partial, content.size());
     EXPECT_EQ(ReadFileText(path + ".des"), Md5Of(content));
+    // (The task of a joined thread may linger in /proc for a moment.)
+    EXPECT_TRUE(Within([] { return !DigestThreadRuns(); })) << "a parked run keeps no hashing thread";
 
     OnStartButton(); // continue
     EXPECT_EQ(window.Face(), StartFace::Pause);

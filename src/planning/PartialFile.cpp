@@ -1,5 +1,6 @@
 #include "planning/PartialFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -13,6 +14,11 @@
 #include "platform/FolderBeneath.h"
 
 namespace {
+
+// A block is written in pieces of this size: writing 1 GiB in 512 KiB calls
+// spent over a second copying into the page cache, in 16 to 128 KiB calls
+// about a tenth of that (perf, ext4 on this build machine).
+constexpr std::size_t WritePieceSize = 128 * 1024;
 
 // Up to 32 bytes of the file's start; the count read, or -1 when it cannot be
 // opened.
@@ -155,7 +161,7 @@ FolderStatus PartialFile::Commit() const
 bool PartialAppender::Append(const char* data, std::size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::write(m_fd.Get(), data, size);
+        const ssize_t n = ::write(m_fd.Get(), data, std::min(size, WritePieceSize));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

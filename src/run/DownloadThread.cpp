@@ -9,6 +9,7 @@
 
 #include "app/LocalConfig.h"
 #include "planning/DigestCache.h"
+#include "planning/DigestQueue.h"
 #include "planning/DownloadPlan.h"
 #include "planning/PartialFile.h"
 #include "planning/RunningDigest.h"
@@ -158,6 +159,11 @@ void UncountBytes(std::uint64_t dropped)
 
 class DownloadRound;
 
+// The bytes in flight between the download thread and the round's hashing
+// thread: a few blocks, so that a slower disk or digest holds the transfers
+// back instead of growing memory.
+constexpr std::size_t DigestBufferSize = 256 * 1024;
+constexpr std::size_t DigestBuffers = 8;
 
 // One needed entry of the plan on its way into place: its partial file, the
 // digest of the bytes in it, and how its last transfer ended. It is the
@@ -255,10 +261,16 @@ public:
     {
         for (EntryTransfer* entry : m_waiting)
             entry->SetRound(this);
+        // The hashing thread lives while the transfers do: a round that goes
+        // on to wait for the player has none left.
+        m_digests.emplace(DigestBufferSize, DigestBuffers);
         for (int i = 0; i < m_connections; ++i)
             AddNext();
-        std::lock_guard driving(g_downloadSession.EngineDriver());
-        m_engine.Run();
+        {
+            std::lock_guard driving(g_downloadSession.EngineDriver());
+            m_engine.Run();
+        }
+        m_digests.reset();
     }
 
     // The entries forget the round even when Run was left by an exception,
@@ -276,6 +288,8 @@ public:
     EntryTransfer::Trouble TroubleOf() const { return m_trouble; }
 
     MyDownloadState& Progress() { return m_progress; }
+    // Hashes the entries' blocks beside the transfers; only during Run.
+    DigestQueue& Digests() { return *m_digests; }
 
     // Called by an entry whose transfer ended.
     void Ended(EntryTransfer& entry)
@@ -331,6 +345,10 @@ private:
     std::size_t m_next = 0;
     EntryTransfer* m_troubled = nullptr;
     EntryTransfer::Trouble m_trouble = EntryTransfer::Trouble::None;
+    // Last, so that it is gone (every queued block hashed, its thread
+    // joined) before anything else of the round, also when Run is left by
+    // an exception.
+    std::optional<DigestQueue> m_digests;
 };
 
 EntryTransfer::Trouble EntryTransfer::Prepare(DigestCache* cache, TransferRequest& request)
@@ -441,7 +459,8 @@ bool EntryTransfer::OnBlock(const char* data, std::size_t size)
         m_fileFailed = true;
         return false;
     }
-    m_digest.Update(data, size);
+    // Hashed on the round's thread; settled in OnEnd.
+    m_round->Digests().Update(m_digest, data, size);
     // As a single transfer always did: a block written after the pause was
     // asked is kept but not counted.
     MyDownloadState& progress = m_round->Progress();
@@ -455,8 +474,11 @@ void EntryTransfer::OnEnd(DownloadState result)
 {
     m_out = PartialAppender();
     m_result = m_fileFailed ? DownloadFileError : result;
-    if (m_round != nullptr)
+    if (m_round != nullptr) {
+        // Every byte written is in the digest before anyone reads it.
+        m_round->Digests().Settle(m_digest);
         m_round->Ended(*this);
+    }
 }
 
 EntryTransfer::Trouble EntryTransfer::Land(DigestCache* cache)
