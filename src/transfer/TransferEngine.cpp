@@ -36,6 +36,15 @@ bool IsRedirect(long status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+TransferFault FaultOfStatus(long status)
+{
+    if (status >= 500 && status < 600)
+        return TransferFault::ServerError;
+    if (status >= 400 && status < 500)
+        return TransferFault::Refused;
+    return TransferFault::BadAnswer;
+}
+
 } // namespace
 
 struct TransferEngine::Job {
@@ -68,6 +77,7 @@ struct TransferEngine::Job {
     bool begun = false;        // OnBegin was called
     bool decided = false;      // the result is known before curl ends
     DownloadState verdict = DownloadOk;
+    TransferFault fault = TransferFault::None; // what failed, when verdict says so
     bool sinkStopped = false;
     BodyBlocks blocks {TransferEngineBlockSize};
 
@@ -194,7 +204,7 @@ void TransferEngine::Start(Job& job)
         return;
     }
     if (m_multi == nullptr) {
-        Finish(job, DownloadNetError);
+        Fail(job, TransferFault::NoConnection);
         return;
     }
     if (job.easy == nullptr) {
@@ -205,7 +215,7 @@ void TransferEngine::Start(Job& job)
             job.easy = curl_easy_init();
         }
         if (job.easy == nullptr) {
-            Finish(job, DownloadNetError);
+            Fail(job, TransferFault::NoConnection);
             return;
         }
     }
@@ -269,7 +279,7 @@ void TransferEngine::Start(Job& job)
     job.location.clear();
     job.lastActivity = Clock::now();
     if (curl_multi_add_handle(Multi(m_multi), easy) != CURLM_OK) {
-        Finish(job, DownloadNetError);
+        Fail(job, TransferFault::NoConnection);
         return;
     }
 }
@@ -290,6 +300,12 @@ void TransferEngine::Restart(Job& job)
     Start(job);
 }
 
+void TransferEngine::Fail(Job& job, TransferFault fault)
+{
+    job.fault = fault;
+    Finish(job, DownloadNetError);
+}
+
 void TransferEngine::Finish(Job& job, DownloadState result)
 {
     if (job.ended)
@@ -308,6 +324,8 @@ void TransferEngine::Finish(Job& job, DownloadState result)
         if (m_sizeResults != nullptr && result != DownloadOk)
             (*m_sizeResults)[job.sizeIndex] = RemoteSize {result, 0};
     } else {
+        if (result == DownloadNetError)
+            job.sink->OnFault(job.fault != TransferFault::None ? job.fault : TransferFault::NoConnection);
         job.sink->OnEnd(result);
     }
     job.sink = nullptr;
@@ -347,6 +365,7 @@ bool TransferEngine::HeadersDone(Job& job)
     if (status != 200 && status != 206) {
         job.decided = true;
         job.verdict = DownloadNetError;
+        job.fault = FaultOfStatus(status);
         return false;
     }
     // We asked for the stored bytes; a server that encodes anyway would have
@@ -354,6 +373,7 @@ bool TransferEngine::HeadersDone(Job& job)
     if (job.Header("Content-Encoding", text) && strcasecmp(text.c_str(), "identity") != 0) {
         job.decided = true;
         job.verdict = DownloadNetError;
+        job.fault = TransferFault::BadAnswer;
         return false;
     }
     std::uint64_t total = job.knownSize;
@@ -364,6 +384,7 @@ bool TransferEngine::HeadersDone(Job& job)
         if (job.start > 0 && total != 0 && job.start > total) {
             job.decided = true;
             job.verdict = DownloadNetError;
+            job.fault = TransferFault::BadAnswer;
             return false;
         }
         offset = 0;
@@ -433,7 +454,7 @@ void TransferEngine::OnTransferDone(Job& job, int curlCode)
     if (job.redirecting) {
         std::string next;
         if (++job.hops > MaxRedirects || !ResolveRedirect(job.url, job.location, next)) {
-            Finish(job, DownloadNetError);
+            Fail(job, TransferFault::BadAnswer);
             return;
         }
         job.url = next;
@@ -451,7 +472,7 @@ void TransferEngine::OnTransferDone(Job& job, int curlCode)
         return;
     case Job::Phase::Probe: {
         if (!job.headersDone) {
-            Finish(job, DownloadNetError);
+            Fail(job, TransferFault::NoConnection);
             return;
         }
         // Without a length the file is fetched again from its start.
@@ -481,13 +502,13 @@ void TransferEngine::OnTransferDone(Job& job, int curlCode)
         return;
     }
     if (!job.headersDone) {
-        Finish(job, DownloadNetError);
+        Fail(job, TransferFault::NoConnection);
         return;
     }
     if (!curlOk) {
         // What came before the failure stands.
         job.blocks.Flush(job.ToSink());
-        Finish(job, DownloadNetError);
+        Fail(job, curlCode == CURLE_OPERATION_TIMEDOUT ? TransferFault::Stalled : TransferFault::CutShort);
         return;
     }
     Finish(job, job.blocks.Flush(job.ToSink()) ? DownloadOk : DownloadStopped);
@@ -574,7 +595,7 @@ void TransferEngine::Drive()
             if (!job->ended && now - job->lastActivity >= stall) {
                 if (job->begun && !job->decided)
                     job->blocks.Flush(job->ToSink());
-                Finish(*job, DownloadNetError);
+                Fail(*job, TransferFault::Stalled);
             }
         }
         // Room made: start the next jobs now, not after the next answer.
