@@ -183,3 +183,47 @@ TEST_F(local_config, the_run_engine_takes_the_window_configured_limit)
     EXPECT_EQ(engine->Options().connections, 3);
     g_downloadSession.mainWindow = nullptr;
 }
+
+TEST_F(local_config, mirrors_are_http_base_urls_split_at_blanks)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> bases;
+        int skipped;
+    };
+    const std::vector<Case> cases = {
+        {"absent", "", {}, 0},
+        {"blanks only", " \t ", {}, 0},
+        {"one, slash added", "http://m1.example/game", {"http://m1.example/game/"}, 0},
+        {"order kept, runs of blanks are one gap", "  https://b/x/ \t\thttp://a:8080/  ",
+         {"https://b/x/", "http://a:8080/"}, 0},
+        {"scheme without regard to case", "HTTP://c/ Https://d/", {"HTTP://c/", "Https://d/"}, 0},
+        {"other schemes left out and counted", "ftp://e/ http://f/ file:///g/ h/", {"http://f/"}, 3},
+        {"no host", "http:// https:///x/", {}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MirrorList list = ParseMirrors(c.text);
+        EXPECT_EQ(list.bases, c.bases);
+        EXPECT_EQ(list.skipped, c.skipped);
+    }
+}
+
+TEST_F(local_config, a_long_mirrors_value_is_read_whole)
+{
+    std::string text;
+    std::vector<std::string> bases;
+    for (int i = 0; i < 30; ++i) {
+        bases.push_back("http://mirror-" + std::to_string(i) + ".example.org/games/zorvath/files/");
+        text += bases.back() + " ";
+    }
+    ASSERT_GT(text.size(), 1000u);
+    const std::string path = m_dir.Write("config.ini", "[settings]\nupdate=U\nmirrors=" + text + "ftp://x/\n");
+    const LocalConfig config = ReadLocalConfig(path);
+    EXPECT_EQ(config.m_mirrors, bases);
+    EXPECT_EQ(config.m_skippedMirrors, 1);
+    const LocalConfig none = ReadLocalConfig(m_dir.Write("other.ini", "[settings]\nupdate=U\n"));
+    EXPECT_TRUE(none.m_mirrors.empty());
+    EXPECT_EQ(none.m_skippedMirrors, 0);
+}

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include <sys/stat.h>
@@ -444,6 +445,179 @@ TEST_F(ParallelRun, files_share_connections_through_keep_alive)
     ExpectAllExact(files);
     EXPECT_GE(proxy.Connections(), 1u) << "the transfers went through the proxy";
     EXPECT_LE(proxy.Connections(), 3u) << "12 files over at most 3 connections";
+}
+
+
+// ------------------------------------------------------------- mirrors
+
+// Files f0.bin, f1.bin, ... of one size, served nowhere yet.
+std::vector<ServedFileSpec> GameFiles(int count, std::size_t size)
+{
+    std::vector<ServedFileSpec> files;
+    for (int i = 0; i < count; ++i)
+        files.push_back({"f" + std::to_string(i) + ".bin", RandomBytes(size, 60 + i)});
+    return files;
+}
+
+void ServeGame(FaultServer& server, const std::vector<ServedFileSpec>& files)
+{
+    for (const auto& file : files)
+        server.SetBodyAt("/game/" + file.name, file.content);
+}
+
+// "http://127.0.0.1:PORT/game/" where nothing listens.
+std::string RefusingBase()
+{
+    return "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/game/";
+}
+
+std::string GameBase(const FaultServer& server)
+{
+    return server.BaseUrl() + "game/";
+}
+
+// An answer of this status with a short body of its own.
+FaultReply StatusReply(int status)
+{
+    FaultReply reply;
+    reply.status = status;
+    reply.body = std::string("no file here");
+    return reply;
+}
+
+FaultReply CutReply(std::size_t after)
+{
+    FaultReply reply;
+    reply.closeAfter = after;
+    return reply;
+}
+
+std::string PathOf(const RecordedRequest& request)
+{
+    const auto from = request.requestLine.find(' ') + 1;
+    return request.requestLine.substr(from, request.requestLine.rfind(' ') - from);
+}
+
+// The run with the list's own base URL and the mirrors of config.ini.
+class MirrorRun : public ParallelRun {
+protected:
+    void StartWith(const std::string& listBase, std::vector<std::string> mirrors, int connections,
+                   const std::vector<ServedFileSpec>& files)
+    {
+        window.config.m_connections = connections;
+        window.config.m_mirrors = std::move(mirrors);
+        g_downloadSession.SetFileBaseUrl(listBase);
+        PlanAll(files);
+        StartDownload();
+    }
+
+    // The run paused on one failed file, with the usual message and mark.
+    void ExpectOnePause()
+    {
+        ASSERT_TRUE(WaitParked());
+        ASSERT_TRUE(window.WaitForMessage(kNetworkFailed, std::chrono::seconds(1)));
+        EXPECT_EQ(window.Messages().size(), 1u) << "one message for the file, not one a server";
+        EXPECT_EQ(Marks(), "SE");
+        EXPECT_EQ(g_downloadSession.Failures(), 1);
+        EXPECT_EQ(g_downloadSession.LastFailure().result, FileResult::NetworkFailed);
+        EXPECT_EQ(window.Face(), StartFace::Continue);
+    }
+};
+
+TEST_F(MirrorRun, files_pass_a_refusing_and_a_cutting_server_and_resume_where_they_were_cut)
+{
+    constexpr std::size_t kCut = 70000;
+    const auto files = GameFiles(5, 200000);
+    FaultServer cutting;
+    ServeGame(cutting, files);
+    FaultReply cut = CutReply(kCut);
+    // Held back a little so that every file in flight has met the refusing
+    // server before the first cut moves this one behind the others.
+    cut.headerDelayMs = 300;
+    cutting.SetScript({cut});
+    FaultServer serving;
+    ServeGame(serving, files);
+
+    StartWith(RefusingBase(), {GameBase(cutting), GameBase(serving)}, 3, files);
+    ASSERT_TRUE(WaitFinished());
+    ExpectAllExact(files);
+    EXPECT_EQ(Marks(), "SD") << "no pause, no failure";
+    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_EQ(g_downloadSession.Failures(), 0);
+
+    // The three files in flight were cut at the second server; once it had
+    // failed, the others went to the third first.
+    std::set<std::string> wasCut;
+    for (const auto& request : cutting.Requests()) {
+        EXPECT_EQ(request.Header("Range"), "") << PathOf(request) << " had no bytes before";
+        wasCut.insert(PathOf(request));
+    }
+    EXPECT_EQ(wasCut, (std::set<std::string>{"/game/f0.bin", "/game/f1.bin", "/game/f2.bin"}));
+    const auto served = serving.Requests();
+    ASSERT_EQ(served.size(), files.size()) << "one request a file";
+    for (const auto& request : served) {
+        const bool resumed = wasCut.count(PathOf(request)) != 0;
+        EXPECT_EQ(request.Header("Range"), resumed ? "bytes=" + std::to_string(kCut) + "-" : "") << PathOf(request);
+    }
+}
+
+TEST_F(MirrorRun, a_file_missing_on_one_server_comes_from_the_next)
+{
+    const auto files = GameFiles(2, 30000);
+    FaultServer missing;
+    missing.SetScript({StatusReply(404)});
+    NginxServer mirror;
+    for (const auto& file : files)
+        mirror.Put("game/" + file.name, file.content);
+
+    StartWith(GameBase(missing), {mirror.BaseUrl() + "game/"}, 1, files);
+    ASSERT_TRUE(WaitFinished());
+    ExpectAllExact(files);
+    EXPECT_EQ(Marks(), "SD");
+    // A missing file is no fault of the server: each file asks it first.
+    EXPECT_EQ(missing.Requests().size(), files.size());
+}
+
+TEST_F(MirrorRun, every_source_failing_pauses_once_and_resume_tries_them_all_again)
+{
+    constexpr std::size_t kCut = 40000;
+    const auto files = GameFiles(1, 120000);
+    FaultServer broken;
+    broken.SetScript({StatusReply(503)});
+    FaultServer flaky;
+    ServeGame(flaky, files);
+    flaky.SetScript({CutReply(kCut), FaultReply{}});
+
+    StartWith(RefusingBase(), {GameBase(broken), GameBase(flaky)}, 1, files);
+    ExpectOnePause();
+    EXPECT_EQ(broken.Requests().size(), 1u);
+    EXPECT_EQ(SizeOf(folder.Folder() + "f0.bin.tmp"), kCut) << "the bytes before the cut are kept";
+
+    OnStartButton(); // continue
+    ASSERT_TRUE(WaitFinished());
+    ExpectAllExact(files);
+    EXPECT_EQ(Marks(), "SERD");
+    EXPECT_EQ(broken.Requests().size(), 2u) << "every server is asked again after the pause";
+    const auto requests = flaky.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(kCut) + "-");
+}
+
+TEST_F(MirrorRun, without_mirrors_a_server_fault_pauses_the_run_as_it_always_did)
+{
+    const auto files = GameFiles(1, 1000);
+    FaultServer server;
+    ServeGame(server, files);
+    server.SetScript({StatusReply(503), FaultReply{}});
+
+    StartWith(GameBase(server), {}, DefaultConnections, files);
+    ExpectOnePause();
+    EXPECT_EQ(server.Requests().size(), 1u) << "asked once before the pause";
+
+    OnStartButton(); // continue
+    ASSERT_TRUE(WaitFinished());
+    ExpectAllExact(files);
+    EXPECT_EQ(Marks(), "SERD");
 }
 
 } // namespace

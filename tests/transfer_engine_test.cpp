@@ -48,8 +48,15 @@ public:
     void OnEnd(DownloadState state) override
     {
         EXPECT_FALSE(ended) << "ended twice";
+        EXPECT_EQ(fault.has_value(), state == DownloadNetError) << "a fault comes with a network failure only";
         ended = true;
         result = state;
+    }
+    void OnFault(TransferFault what) override
+    {
+        EXPECT_FALSE(ended) << "fault after end";
+        EXPECT_FALSE(fault.has_value()) << "fault told twice";
+        fault = what;
     }
 
     std::optional<std::size_t> stopAfterBytes;
@@ -58,6 +65,7 @@ public:
     int blocks = 0;
     bool ended = false;
     DownloadState result = DownloadFileError;
+    std::optional<TransferFault> fault;
 };
 
 TransferEngineOptions WithConnections(int connections)
@@ -226,39 +234,40 @@ TEST(TransferEngine, answers_decide_the_result_as_the_downloader_does)
         std::uint64_t knownSize;
         std::vector<FaultReply> script;
         DownloadState expected;
+        TransferFault fault; // told with DownloadNetError; None: not told
         std::vector<Begin> begins;
         std::string bytes; // what the sink holds at the end; "=": the start's bytes, untouched
         std::size_t requests;
         std::shared_ptr<const std::string> received; // the body already in hand
     };
     const std::vector<Case> cases = {
-        {"fresh: 200", 0, 0, {}, DownloadOk, {{5000, 0}}, body, 1},
-        {"resumed: 206", 2000, 5000, {}, DownloadOk, {{5000, 2000}}, body, 1},
-        {"resumed, size from Content-Range", 2000, 0, {Reply(0, true)}, DownloadOk, {{5000, 2000}}, body, 2},
-        {"ranged request answered 200 starts over", 2000, 5000, {Reply(200)}, DownloadOk, {{5000, 0}}, body, 1},
-        {"200 while more is present than the file", 6000, 5000, {Reply(200)}, DownloadNetError, {}, "=", 1},
-        {"416", 2000, 5000, {Reply(416)}, DownloadNetError, {}, "=", 1},
-        {"404", 0, 0, {Reply(404)}, DownloadNetError, {}, "", 1},
-        {"500", 2000, 5000, {Reply(500)}, DownloadNetError, {}, "=", 1},
-        {"already whole (probe says so)", 5000, 0, {}, DownloadOk, {}, body, 1},
-        {"already whole (size known): no request", 5000, 5000, {}, DownloadOk, {}, body, 0},
-        {"probe without length: whole file again", 2000, 0, {noLength, Reply(0, true)}, DownloadOk, {{5000, 0}}, body, 2},
-        {"encoded body refused", 0, 0, {gzip}, DownloadNetError, {}, "", 1},
-        {"body cut short keeps its bytes", 0, 0, {cut}, DownloadNetError, {{5000, 0}}, body.substr(0, 1500), 1},
-        {"redirect followed", 0, 0, {Redirect("/elsewhere/f.bin"), Reply(0, true)}, DownloadOk, {{5000, 0}}, body, 2},
-        {"redirect to another scheme refused", 0, 0, {Redirect("ftp://127.0.0.1/f.bin")}, DownloadNetError, {}, "", 1},
-        {"eleven redirects refused", 0, 0, {Redirect("/again")}, DownloadNetError, {}, "", 11},
+        {"fresh: 200", 0, 0, {}, DownloadOk, TransferFault::None, {{5000, 0}}, body, 1},
+        {"resumed: 206", 2000, 5000, {}, DownloadOk, TransferFault::None, {{5000, 2000}}, body, 1},
+        {"resumed, size from Content-Range", 2000, 0, {Reply(0, true)}, DownloadOk, TransferFault::None, {{5000, 2000}}, body, 2},
+        {"ranged request answered 200 starts over", 2000, 5000, {Reply(200)}, DownloadOk, TransferFault::None, {{5000, 0}}, body, 1},
+        {"200 while more is present than the file", 6000, 5000, {Reply(200)}, DownloadNetError, TransferFault::BadAnswer, {}, "=", 1},
+        {"416", 2000, 5000, {Reply(416)}, DownloadNetError, TransferFault::Refused, {}, "=", 1},
+        {"404", 0, 0, {Reply(404)}, DownloadNetError, TransferFault::Refused, {}, "", 1},
+        {"500", 2000, 5000, {Reply(500)}, DownloadNetError, TransferFault::ServerError, {}, "=", 1},
+        {"already whole (probe says so)", 5000, 0, {}, DownloadOk, TransferFault::None, {}, body, 1},
+        {"already whole (size known): no request", 5000, 5000, {}, DownloadOk, TransferFault::None, {}, body, 0},
+        {"probe without length: whole file again", 2000, 0, {noLength, Reply(0, true)}, DownloadOk, TransferFault::None, {{5000, 0}}, body, 2},
+        {"encoded body refused", 0, 0, {gzip}, DownloadNetError, TransferFault::BadAnswer, {}, "", 1},
+        {"body cut short keeps its bytes", 0, 0, {cut}, DownloadNetError, TransferFault::CutShort, {{5000, 0}}, body.substr(0, 1500), 1},
+        {"redirect followed", 0, 0, {Redirect("/elsewhere/f.bin"), Reply(0, true)}, DownloadOk, TransferFault::None, {{5000, 0}}, body, 2},
+        {"redirect to another scheme refused", 0, 0, {Redirect("ftp://127.0.0.1/f.bin")}, DownloadNetError, TransferFault::BadAnswer, {}, "", 1},
+        {"eleven redirects refused", 0, 0, {Redirect("/again")}, DownloadNetError, TransferFault::BadAnswer, {}, "", 11},
         {"206 from elsewhere: whole file again", 2000, 5000, {ranged("bytes 0-2999/5000"), Reply(0, true)}, DownloadOk,
-         {{5000, 0}}, body, 2},
+         TransferFault::None, {{5000, 0}}, body, 2},
         {"206 of another total: whole file again", 2000, 5000, {ranged("bytes 2000-4999/6000"), Reply(0, true)},
-         DownloadOk, {{5000, 0}}, body, 2},
-        {"206 without its range: whole file again", 2000, 5000, {ranged(""), Reply(0, true)}, DownloadOk, {{5000, 0}},
-         body, 2},
-        {"whole file answered with a range from elsewhere", 0, 0, {ranged("bytes 100-5099/6000")}, DownloadNetError, {},
-         "", 1},
-        {"body in hand: no request", 0, 0, {}, DownloadOk, {{5000, 0}}, body, 0, inHand},
-        {"body in hand, resumed: the rest of it, no request", 2000, 5000, {}, DownloadOk, {{5000, 2000}}, body, 0,
-         inHand},
+         DownloadOk, TransferFault::None, {{5000, 0}}, body, 2},
+        {"206 without its range: whole file again", 2000, 5000, {ranged(""), Reply(0, true)}, DownloadOk,
+         TransferFault::None, {{5000, 0}}, body, 2},
+        {"whole file answered with a range from elsewhere", 0, 0, {ranged("bytes 100-5099/6000")}, DownloadNetError,
+         TransferFault::BadAnswer, {}, "", 1},
+        {"body in hand: no request", 0, 0, {}, DownloadOk, TransferFault::None, {{5000, 0}}, body, 0, inHand},
+        {"body in hand, resumed: the rest of it, no request", 2000, 5000, {}, DownloadOk, TransferFault::None,
+         {{5000, 2000}}, body, 0, inHand},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -273,6 +282,7 @@ TEST(TransferEngine, answers_decide_the_result_as_the_downloader_does)
         engine.Run();
         EXPECT_TRUE(sink.ended);
         EXPECT_EQ(sink.result, c.expected);
+        EXPECT_EQ(sink.fault.value_or(TransferFault::None), c.fault);
         EXPECT_EQ(sink.begins, c.begins);
         EXPECT_TRUE(sink.bytes == (c.bytes == "=" ? seed : c.bytes)) << "holds " << sink.bytes.size() << " bytes";
         EXPECT_EQ(server.Requests().size(), c.requests);
@@ -294,6 +304,7 @@ TEST(TransferEngine, a_stalled_body_fails_and_keeps_its_bytes)
     engine.Add({server.BaseUrl() + "f.bin"}, sink);
     engine.Run();
     EXPECT_EQ(sink.result, DownloadNetError);
+    EXPECT_EQ(sink.fault, TransferFault::Stalled);
     EXPECT_TRUE(sink.bytes == body.substr(0, 1200));
 }
 
@@ -511,7 +522,9 @@ TEST(TransferEngine, a_failing_job_leaves_the_others_alone)
         engine.Add({server.BaseUrl() + "f" + std::to_string(i) + ".bin"}, sinks[i]);
     engine.Run();
     EXPECT_EQ(missing.result, DownloadNetError);
+    EXPECT_EQ(missing.fault, TransferFault::Refused);
     EXPECT_EQ(unreachable.result, DownloadNetError);
+    EXPECT_EQ(unreachable.fault, TransferFault::NoConnection);
     for (std::size_t i = 0; i < contents.size(); ++i) {
         EXPECT_EQ(sinks[i].result, DownloadOk) << i;
         EXPECT_TRUE(sinks[i].bytes == contents[i]) << i;

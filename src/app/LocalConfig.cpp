@@ -1,5 +1,10 @@
 #include "app/LocalConfig.h"
 
+#include <algorithm>
+#include <utility>
+
+#include <strings.h>
+
 #include "platform/FolderStore.h"
 #include "platform/IniFile.h"
 
@@ -27,7 +32,36 @@ LocalConfig ReadLocalConfig(const std::string& iniPath)
     config.m_strPubkey = Setting(iniPath, "pubkey");
     config.m_connections = ParseConnections(Setting(iniPath, "connections")).value_or(DefaultConnections);
     config.m_limitBytesPerSecond = ParseLimitKiB(Setting(iniPath, "limit")).value_or(0);
+    MirrorList mirrors = ParseMirrors(ReadIniValue(iniPath, kSettings, "mirrors", MirrorsValueLength - 1));
+    config.m_mirrors = std::move(mirrors.bases);
+    config.m_skippedMirrors = mirrors.skipped;
     return config;
+}
+
+MirrorList ParseMirrors(const std::string& text)
+{
+    MirrorList list;
+    constexpr const char* kBlanks = " \t";
+    for (std::size_t from = text.find_first_not_of(kBlanks); from != std::string::npos;
+         from = text.find_first_not_of(kBlanks, from)) {
+        const std::size_t end = std::min(text.find_first_of(kBlanks, from), text.size());
+        std::string item = text.substr(from, end - from);
+        from = end;
+        std::size_t scheme = 0;
+        if (strncasecmp(item.c_str(), "http://", 7) == 0)
+            scheme = 7;
+        else if (strncasecmp(item.c_str(), "https://", 8) == 0)
+            scheme = 8;
+        // A host is there: something before the path begins.
+        if (scheme == 0 || item.size() == scheme || item[scheme] == '/') {
+            ++list.skipped;
+            continue;
+        }
+        if (item.back() != '/')
+            item += '/';
+        list.bases.push_back(std::move(item));
+    }
+    return list;
 }
 
 std::optional<int> ParseConnections(const std::string& text)

@@ -188,6 +188,9 @@ void RunConsoleClient(const CliOptions& options)
         config.m_connections = *options.connections;
     if (options.limitRate)
         config.m_limitBytesPerSecond = *options.limitRate;
+    if (config.m_skippedMirrors > 0)
+        std::fprintf(stderr, "zorvath-cli: %d mirror(s) in the settings file left out: not http:// or https:// URLs\n",
+                     config.m_skippedMirrors);
     // Both live until the process ends: worker threads may use them to the last.
     static ConsoleWindow window(config, options.quiet, ::isatty(STDOUT_FILENO) == 1, g_json.load());
     static ConsoleProgressBar bar;

@@ -22,6 +22,7 @@
 #include "run/MyDownloadState.h"
 #include "run/RunObserver.h"
 #include "run/RunReport.h"
+#include "run/SourceOrder.h"
 #include "transfer/TransferEngine.h"
 
 namespace {
@@ -178,15 +179,33 @@ public:
     // beneath: the download folder held open by the download thread, which
     // makes every call on this entry.
     EntryTransfer(int index, const PlanEntry& entry, const FolderBeneath& beneath, const std::string& folder,
-                  const std::string& relative, std::string url)
-        : m_index(index), m_entry(entry), m_file(beneath, folder, relative), m_url(std::move(url))
+                  const std::string& relative)
+        : m_index(index), m_entry(entry), m_file(beneath, folder, relative), m_relative(relative)
     {
     }
 
     int Index() const { return m_index; }
     const PlanEntry& Entry() const { return m_entry; }
     const PartialFile& File() const { return m_file; }
-    const std::string& Url() const { return m_url; }
+    // The server the next transfer goes to: source in the run's
+    // SourceOrder, the URL being its base and the relative path.
+    void UseSource(std::size_t source, const std::string& base)
+    {
+        m_source = source;
+        m_url = base + m_relative;
+    }
+    // A new attempt at the file: the first source in the run's order, and
+    // every source may be tried once more.
+    void BeginAttempt(const SourceOrder& sources)
+    {
+        m_tried.Clear();
+        const std::size_t first = sources.Next(m_tried);
+        UseSource(first, sources.Base(first));
+    }
+    std::size_t Source() const { return m_source; }
+    SourceOrder::Tried& Tried() { return m_tried; }
+    // What failed when the last transfer ended DownloadNetError.
+    TransferFault Fault() const { return m_fault; }
     bool Placed() const { return m_state == State::Placed; }
     DownloadState Result() const { return m_result; }
     // Why the partial file could not be opened for the last transfer, or
@@ -219,6 +238,7 @@ public:
     void OnBegin(std::uint64_t total, std::uint64_t startOffset) override;
     bool OnBlock(const char* data, std::size_t size) override;
     void OnEnd(DownloadState result) override;
+    void OnFault(TransferFault fault) override { m_fault = fault; }
 
     // After a transfer ended DownloadOk: compares the digest of the bytes as
     // written with the listed one and renames. Trouble::None when placed.
@@ -228,7 +248,11 @@ private:
     int m_index;
     const PlanEntry& m_entry;
     PartialFile m_file;
+    std::string m_relative;
+    std::size_t m_source = 0;
+    SourceOrder::Tried m_tried;
     std::string m_url;
+    TransferFault m_fault = TransferFault::None;
     State m_state = State::Waiting;
     bool m_staleDropped = false;
     // Bytes of this partial file that must go before it is continued.
@@ -250,9 +274,9 @@ private:
 class DownloadRound {
 public:
     DownloadRound(TransferEngine& engine, MyDownloadState& progress, DigestCache* cache,
-                  std::vector<EntryTransfer*> waiting, int connections)
+                  std::vector<EntryTransfer*> waiting, int connections, SourceOrder& sources)
         : m_engine(engine), m_progress(progress), m_cache(cache), m_waiting(std::move(waiting)),
-          m_connections(connections)
+          m_connections(connections), m_sources(sources)
     {
     }
 
@@ -298,6 +322,9 @@ public:
             const auto trouble = entry.Land(m_cache);
             if (trouble != EntryTransfer::Trouble::None)
                 Stop(entry, trouble);
+        } else if (entry.Result() == DownloadNetError && GoElsewhere(entry)) {
+            // The entry keeps its place among the transfers.
+            return;
         } else if (entry.Result() != DownloadStopped) {
             Stop(entry, EntryTransfer::Trouble::Transfer);
         }
@@ -317,24 +344,54 @@ private:
 
     void AddNext()
     {
-        while (m_next < m_waiting.size()) {
-            if (m_troubled != nullptr || m_progress.StopRequested())
-                return;
-            EntryTransfer& entry = *m_waiting[m_next++];
-            TransferRequest request;
-            const auto trouble = entry.Prepare(m_cache, request);
-            if (trouble != EntryTransfer::Trouble::None) {
-                Stop(entry, trouble);
-                return;
-            }
-            g_downloadSession.currentEntry = entry.Index();
-            ReportFileStarted(entry.Index(), entry.File().Path(), entry.Entry().size);
-            m_engine.Add(request, entry);
-            // A pause clicked while it was added must stop it as well.
-            if (m_progress.StopRequested())
-                m_engine.StopAll();
+        if (m_next >= m_waiting.size() || m_troubled != nullptr || m_progress.StopRequested())
+            return;
+        EntryTransfer& entry = *m_waiting[m_next++];
+        entry.BeginAttempt(m_sources);
+        Launch(entry, true);
+    }
+
+    // Readies the entry and hands it to the engine; trouble on the way stops
+    // the round. first: the file's first source in this round, whose start
+    // is told (a move to the next source is the same file going on).
+    void Launch(EntryTransfer& entry, bool first)
+    {
+        TransferRequest request;
+        const auto trouble = entry.Prepare(m_cache, request);
+        if (trouble != EntryTransfer::Trouble::None) {
+            Stop(entry, trouble);
             return;
         }
+        g_downloadSession.currentEntry = entry.Index();
+        if (first)
+            ReportFileStarted(entry.Index(), entry.File().Path(), entry.Entry().size);
+        m_engine.Add(request, entry);
+        // A pause clicked while it was added must stop it as well.
+        if (m_progress.StopRequested())
+            m_engine.StopAll();
+    }
+
+    // A transfer that failed on the network goes on at the next source this
+    // attempt has not tried, from the bytes it has (the partial file is kept
+    // as after any failure). False when no source is left: the failure is
+    // the player's to see. With one source it is always false, as the run
+    // had it before mirrors.
+    bool GoElsewhere(EntryTransfer& entry)
+    {
+        if (m_sources.Count() < 2)
+            return false;
+        m_sources.Failed(entry.Source(), entry.Fault());
+        entry.Tried().Add(entry.Source());
+        const std::size_t next = m_sources.Next(entry.Tried());
+        if (next == m_sources.Count())
+            return false;
+        // A round that is stopping leaves the entry waiting; the next round
+        // begins it again from the first source.
+        if (m_troubled != nullptr || m_progress.StopRequested())
+            return true;
+        entry.UseSource(next, m_sources.Base(next));
+        Launch(entry, false);
+        return true;
     }
 
     TransferEngine& m_engine;
@@ -342,6 +399,7 @@ private:
     DigestCache* m_cache;
     std::vector<EntryTransfer*> m_waiting;
     int m_connections;
+    SourceOrder& m_sources;
     std::size_t m_next = 0;
     EntryTransfer* m_troubled = nullptr;
     EntryTransfer::Trouble m_trouble = EntryTransfer::Trouble::None;
@@ -406,6 +464,7 @@ EntryTransfer::Trouble EntryTransfer::Prepare(DigestCache* cache, TransferReques
     m_fileFailed = false;
     m_fileStatus = FolderStatus{};
     m_result = DownloadOk;
+    m_fault = TransferFault::None;
     return Trouble::None;
 }
 
@@ -580,7 +639,13 @@ int DownloadThreadProc()
     SetFace(StartFace::Pause);
 
     const std::string folder = session.DownloadFolder();
-    const std::string baseUrl = session.FileBaseUrl();
+    // The list's own base URL, then the mirrors of config.ini.
+    std::vector<std::string> bases {session.FileBaseUrl()};
+    if (IDownloadWindow* window = Window()) {
+        const LocalConfig& config = window->Config();
+        bases.insert(bases.end(), config.m_mirrors.begin(), config.m_mirrors.end());
+    }
+    SourceOrder sources(bases);
     const std::shared_ptr<DigestCache> cache = session.Digests(folder);
     // Every file of the run is reached beneath this one open folder; the
     // engine calls the entries' sinks on this thread only.
@@ -594,7 +659,7 @@ int DownloadThreadProc()
         // The path relative to the download folder, as listed.
         const std::string relative =
             entry.path.size() >= folder.size() ? entry.path.substr(folder.size()) : entry.path;
-        entries.push_back(std::make_unique<EntryTransfer>(i, entry, beneath, folder, relative, baseUrl + relative));
+        entries.push_back(std::make_unique<EntryTransfer>(i, entry, beneath, folder, relative));
     }
 
     for (;;) {
@@ -609,7 +674,7 @@ int DownloadThreadProc()
         // Clears the stop of the last pause unless a new one is asked.
         progress->OnBegin(0, 0);
         try {
-            DownloadRound round(*engine, *progress, cache.get(), std::move(waiting), connections);
+            DownloadRound round(*engine, *progress, cache.get(), std::move(waiting), connections, sources);
             round.Run();
             if (cache != nullptr)
                 cache->Save();

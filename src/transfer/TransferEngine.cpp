@@ -53,6 +53,15 @@ bool IsRedirect(long status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+TransferFault FaultOfStatus(long status)
+{
+    if (status >= 500 && status < 600)
+        return TransferFault::ServerError;
+    if (status >= 400 && status < 500)
+        return TransferFault::Refused;
+    return TransferFault::BadAnswer;
+}
+
 } // namespace
 
 struct TransferEngine::Job {
@@ -85,6 +94,7 @@ struct TransferEngine::Job {
     bool begun = false;        // OnBegin was called
     bool decided = false;      // the result is known before curl ends
     DownloadState verdict = DownloadOk;
+    TransferFault fault = TransferFault::None; // what failed, when verdict says so
     bool sinkStopped = false;
     bool refetchWhole = false; // a 206 of other bytes: asked again from the start
     bool held = false; // paused by us until the speed limit allows more
@@ -229,7 +239,7 @@ void TransferEngine::Start(Job& job)
         return;
     }
     if (m_multi == nullptr) {
-        Finish(job, DownloadNetError);
+        Fail(job, TransferFault::NoConnection);
         return;
     }
     if (job.easy == nullptr) {
@@ -240,7 +250,7 @@ void TransferEngine::Start(Job& job)
             job.easy = curl_easy_init();
         }
         if (job.easy == nullptr) {
-            Finish(job, DownloadNetError);
+            Fail(job, TransferFault::NoConnection);
             return;
         }
     }
@@ -308,7 +318,7 @@ void TransferEngine::Start(Job& job)
     job.location.clear();
     job.lastActivity = Clock::now();
     if (curl_multi_add_handle(Multi(m_multi), easy) != CURLM_OK) {
-        Finish(job, DownloadNetError);
+        Fail(job, TransferFault::NoConnection);
         return;
     }
 }
@@ -341,6 +351,12 @@ void TransferEngine::Restart(Job& job)
 {
     Detach(job);
     Start(job);
+}
+
+void TransferEngine::Fail(Job& job, TransferFault fault)
+{
+    job.fault = fault;
+    Finish(job, DownloadNetError);
 }
 
 void TransferEngine::Finish(Job& job, DownloadState result)
@@ -376,6 +392,8 @@ void TransferEngine::Finish(Job& job, DownloadState result)
         job.keepLength = 0;
         job.keptBody = std::string();
     } else {
+        if (result == DownloadNetError)
+            job.sink->OnFault(job.fault != TransferFault::None ? job.fault : TransferFault::NoConnection);
         job.sink->OnEnd(result);
     }
     job.sink = nullptr;
@@ -424,6 +442,7 @@ bool TransferEngine::HeadersDone(Job& job)
     if (status != 200 && status != 206) {
         job.decided = true;
         job.verdict = DownloadNetError;
+        job.fault = FaultOfStatus(status);
         return false;
     }
     // We asked for the stored bytes; a server that encodes anyway would have
@@ -431,6 +450,7 @@ bool TransferEngine::HeadersDone(Job& job)
     if (job.Header("Content-Encoding", text) && strcasecmp(text.c_str(), "identity") != 0) {
         job.decided = true;
         job.verdict = DownloadNetError;
+        job.fault = TransferFault::BadAnswer;
         return false;
     }
     std::uint64_t total = job.knownSize;
@@ -441,6 +461,7 @@ bool TransferEngine::HeadersDone(Job& job)
         if (job.start > 0 && total != 0 && job.start > total) {
             job.decided = true;
             job.verdict = DownloadNetError;
+            job.fault = TransferFault::BadAnswer;
             return false;
         }
         offset = 0;
@@ -454,6 +475,7 @@ bool TransferEngine::HeadersDone(Job& job)
             // request answered so as well is the server's fault.
             job.decided = true;
             job.verdict = DownloadNetError;
+            job.fault = TransferFault::BadAnswer;
             job.refetchWhole = job.start > 0;
             return false;
         }
@@ -536,7 +558,7 @@ void TransferEngine::OnTransferDone(Job& job, int curlCode)
     if (job.redirecting) {
         std::string next;
         if (++job.hops > MaxRedirects || !ResolveRedirect(job.url, job.location, next)) {
-            Finish(job, DownloadNetError);
+            Fail(job, TransferFault::BadAnswer);
             return;
         }
         job.url = next;
@@ -554,7 +576,7 @@ void TransferEngine::OnTransferDone(Job& job, int curlCode)
         return;
     case Job::Phase::Probe: {
         if (!job.headersDone) {
-            Finish(job, DownloadNetError);
+            Fail(job, TransferFault::NoConnection);
             return;
         }
         // Without a length the file is fetched again from its start.
@@ -582,6 +604,7 @@ void TransferEngine::OnTransferDone(Job& job, int curlCode)
     if (job.refetchWhole) {
         job.refetchWhole = false;
         job.decided = false;
+        job.fault = TransferFault::None;
         job.start = 0;
         job.hops = 0;
         curl_slist_free_all(job.headerList);
@@ -594,13 +617,13 @@ void TransferEngine::OnTransferDone(Job& job, int curlCode)
         return;
     }
     if (!job.headersDone) {
-        Finish(job, DownloadNetError);
+        Fail(job, TransferFault::NoConnection);
         return;
     }
     if (!curlOk) {
         // What came before the failure stands.
         job.blocks.Flush(job.ToSink());
-        Finish(job, DownloadNetError);
+        Fail(job, curlCode == CURLE_OPERATION_TIMEDOUT ? TransferFault::Stalled : TransferFault::CutShort);
         return;
     }
     Finish(job, job.blocks.Flush(job.ToSink()) ? DownloadOk : DownloadStopped);
@@ -775,7 +798,7 @@ void TransferEngine::Drive()
             if (!job->ended && now - job->lastActivity >= stall) {
                 if (job->begun && !job->decided)
                     job->blocks.Flush(job->ToSink());
-                Finish(*job, DownloadNetError);
+                Fail(*job, TransferFault::Stalled);
             }
         }
         // Room made: start the next jobs now, not after the next answer.

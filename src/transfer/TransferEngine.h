@@ -116,6 +116,8 @@ private:
     void Deliver(Job& job);
     void Restart(Job& job);
     void Finish(Job& job, DownloadState result);
+    // Finish with DownloadNetError, telling the sink what failed.
+    void Fail(Job& job, TransferFault fault);
     void Detach(Job& job);
     void OnTransferDone(Job& job, int curlCode);
     void ApplyStops();

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "transfer/DownloadState.h"
+#include "transfer/TransferFault.h"
 
 // Where TransferEngine hands one file job's body. All three are called on the
 // thread that drives the engine (TransferEngine::Run), never at the same time
@@ -27,4 +28,7 @@ public:
     // wrong answer, a failed body, a stall; blocks before the failure were
     // delivered and stand.
     virtual void OnEnd(DownloadState result) = 0;
+    // Just before OnEnd(DownloadNetError), and only then: what failed. Never
+    // TransferFault::None. Sinks that do not go elsewhere need not listen.
+    virtual void OnFault(TransferFault fault) { (void)fault; }
 };

@@ -65,6 +65,7 @@ const char* Reason(int status)
     case 404: return "Not Found";
     case 416: return "Range Not Satisfiable";
     case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
     default: return "Status";
     }
 }
@@ -107,6 +108,12 @@ void FaultServer::SetBody(std::string body)
 {
     std::lock_guard lock(m_mutex);
     m_body = std::move(body);
+}
+
+void FaultServer::SetBodyAt(const std::string& path, std::string body)
+{
+    std::lock_guard lock(m_mutex);
+    m_bodies[path] = std::move(body);
 }
 
 void FaultServer::SetScript(std::vector<FaultReply> script)
@@ -171,7 +178,11 @@ void FaultServer::Answer(int fd)
         const auto index = m_requests.size();
         if (!m_script.empty())
             reply = m_script[std::min(index, m_script.size() - 1)];
-        body = reply.body.value_or(m_body);
+        // "GET /path HTTP/1.1"
+        const auto pathFrom = request.requestLine.find(' ') + 1;
+        const auto path = request.requestLine.substr(pathFrom, request.requestLine.rfind(' ') - pathFrom);
+        const auto own = m_bodies.find(path);
+        body = reply.body.value_or(own != m_bodies.end() ? own->second : m_body);
         m_requests.push_back(request);
     }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -57,6 +58,9 @@ public:
 
     // The resource served for any path.
     void SetBody(std::string body);
+    // The resource served for one path ("/game/a.bin", as in the request
+    // line), instead of the one of SetBody.
+    void SetBodyAt(const std::string& path, std::string body);
     void SetScript(std::vector<FaultReply> script);
     // Requests received so far, in order.
     std::vector<RecordedRequest> Requests() const;
@@ -73,6 +77,7 @@ private:
     std::atomic<std::size_t> m_connections {0};
     mutable std::mutex m_mutex;
     std::string m_body;
+    std::map<std::string, std::string> m_bodies;
     std::vector<FaultReply> m_script;
     std::vector<RecordedRequest> m_requests;
     std::thread m_thread;
