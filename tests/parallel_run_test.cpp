@@ -524,6 +524,33 @@ protected:
     }
 };
 
+// The check asks a mirror for the sizes the list's own server cannot give,
+// so the totals and the disk-space check hold while that server is down.
+TEST_F(MirrorRun, the_check_asks_the_mirrors_for_sizes_the_list_server_cannot_give)
+{
+    auto files = GameFiles(3, 5000);
+    const auto large = GameFiles(4, 200000);
+    files.push_back(large.back());
+    FaultServer serving;
+    ServeGame(serving, files);
+    std::vector<FileLine> lines;
+    for (const auto& file : files)
+        lines.push_back(Line(file.name, Md5Of(file.content)));
+
+    const std::string dir = folder.Folder();
+    const PlannedFiles plan =
+        PlanFilesInParallel(3, FolderBeneath(dir), dir, RefusingBase(), lines, {RefusingBase(), GameBase(serving)});
+    ASSERT_EQ(plan.entries.size(), files.size());
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(plan.entries[i].size, files[i].content.size()) << files[i].name;
+        EXPECT_EQ(plan.entries[i].body != nullptr, files[i].content.size() < 65536) << files[i].name;
+        total += files[i].content.size();
+    }
+    EXPECT_EQ(plan.totalBytes, total);
+    EXPECT_EQ(plan.bytesToFetch, total);
+}
+
 TEST_F(MirrorRun, files_pass_a_refusing_and_a_cutting_server_and_resume_where_they_were_cut)
 {
     constexpr std::size_t kCut = 70000;

@@ -249,7 +249,7 @@ CheckResult CheckFolder(const LocalConfig& config, const std::string& folder)
     // The folder is held open for the whole plan; no file is reached by path.
     const FolderBeneath beneath(folder.empty() ? std::string("./") : folder);
     auto plan = std::make_shared<const PlannedFiles>(
-        PlanFilesInParallel(config.m_connections, beneath, folder, head.baseUrl, list.files));
+        PlanFilesInParallel(config.m_connections, beneath, folder, head.baseUrl, list.files, config.m_mirrors));
     const std::uint64_t needed = plan->bytesToFetch;
     const bool anyNeeded = plan->AnyNeeded();
     session.SetInstallerListedDigest(InstallerDigest(*plan, session.InstallerPath()));
@@ -571,7 +571,8 @@ constexpr std::uint64_t KeptBodyBytes = 8 * 1024 * 1024;
 } // namespace
 
 PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, const std::string& folderPath,
-                                 const std::string& baseUrl, const std::vector<FileLine>& files)
+                                 const std::string& baseUrl, const std::vector<FileLine>& files,
+                                 const std::vector<std::string>& mirrors)
 {
     DownloadSession& session = g_downloadSession;
     const std::shared_ptr<DigestCache> cache = session.Digests(folderPath);
@@ -583,19 +584,30 @@ PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, c
     const std::vector<std::string> urls = ListedFileUrls(baseUrl, files);
     std::unordered_map<std::string, RemoteSize> answers;
     std::uint64_t keepLeft = KeptBodyBytes;
+    // Asks the sizes at the list's base URL, and what that cannot give at
+    // each mirror in turn; the answers are filed under the list's URLs.
     const auto ask = [&](const std::vector<std::string>& asked) {
-        if (asked.empty())
-            return;
-        std::vector<RemoteSize> got;
-        {
-            const std::shared_ptr<TransferEngine> engine = session.Engine(connections);
-            std::lock_guard driving(session.EngineDriver());
-            got = engine->QuerySizes(asked, keepLeft);
-        }
-        for (std::size_t i = 0; i < asked.size(); ++i) {
-            if (got[i].body != nullptr)
-                keepLeft -= std::min<std::uint64_t>(keepLeft, got[i].body->size());
-            answers.insert_or_assign(asked[i], std::move(got[i]));
+        std::vector<std::string> from = asked;
+        std::vector<std::string> keys = asked;
+        for (std::size_t source = 0; !from.empty(); ++source) {
+            std::vector<RemoteSize> got;
+            {
+                const std::shared_ptr<TransferEngine> engine = session.Engine(connections);
+                std::lock_guard driving(session.EngineDriver());
+                got = engine->QuerySizes(from, keepLeft);
+            }
+            std::vector<std::string> failedKeys;
+            for (std::size_t i = 0; i < from.size(); ++i) {
+                if (got[i].state != DownloadOk && source < mirrors.size())
+                    failedKeys.push_back(keys[i]);
+                if (got[i].body != nullptr)
+                    keepLeft -= std::min<std::uint64_t>(keepLeft, got[i].body->size());
+                answers.insert_or_assign(keys[i], std::move(got[i]));
+            }
+            from.clear();
+            for (const std::string& key : failedKeys)
+                from.push_back(mirrors[source] + key.substr(baseUrl.size()));
+            keys = std::move(failedKeys);
         }
     };
 

@@ -39,9 +39,11 @@ int CheckThreadProc();
 // (remembered digests taken from the folder's cache unless the session's
 // verifyDigests is set), then those of the present files that must come
 // again. Short files received whole by their size query are kept in the plan
-// (8 MiB in all at most). The cache is saved once the plan stands. Called on
-// a check run's thread.
+// (8 MiB in all at most). A size the list's base URL cannot give is asked of
+// each of mirrors (base URLs) in turn. The cache is saved once the plan
+// stands. Called on a check run's thread.
 // folder is the download folder held open (as for BuildDownloadPlan),
 // folderPath its path; the hashing threads open it again, one each.
 PlannedFiles PlanFilesInParallel(int connections, const FolderBeneath& folder, const std::string& folderPath,
-                                 const std::string& baseUrl, const std::vector<FileLine>& files);
+                                 const std::string& baseUrl, const std::vector<FileLine>& files,
+                                 const std::vector<std::string>& mirrors = {});
