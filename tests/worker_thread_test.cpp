@@ -59,3 +59,21 @@ TEST(worker_thread, created_handle_runs_only_when_told)
     worker->Wait();
     EXPECT_TRUE(ran.load());
 }
+
+// The hook comes after the procedure, with the thread already finished.
+TEST(worker_thread, the_finished_hook_sees_the_thread_finished)
+{
+    static std::atomic<int> calls{0};
+    static std::atomic<bool> sawFinished{false};
+    WorkerThread::SetFinishedHook([](WorkerThread& thread) {
+        sawFinished = thread.Finished();
+        ++calls;
+    });
+    auto worker = WorkerThread::Start([] {});
+    worker->Wait();
+    for (int i = 0; i < 2000 && calls.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WorkerThread::SetFinishedHook(nullptr);
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_TRUE(sawFinished.load());
+}

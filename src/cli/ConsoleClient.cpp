@@ -29,6 +29,15 @@ using Clock = std::chrono::steady_clock;
 std::atomic<int> g_exitStatus{ExitAllPresent};
 // The --json output; null without it.
 std::atomic<JsonEvents*> g_json{nullptr};
+// The thread of the client's loop, woken with WakeSignal when a run thread
+// ends so that the loop need not wait out its tick.
+pthread_t g_loopThread;
+constexpr int WakeSignal = SIGUSR2;
+
+void WakeLoop(WorkerThread&)
+{
+    pthread_kill(g_loopThread, WakeSignal);
+}
 
 // The exit status of a check that ended the run.
 int StatusOfCheck(CheckOutcome outcome)
@@ -150,12 +159,13 @@ void RunConsoleClient(const CliOptions& options)
     std::signal(SIGPIPE, SIG_IGN);
     // Blocked here, before any thread exists, so that every thread inherits
     // the mask and only the loop below takes these signals.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    sigset_t waits;
+    sigemptyset(&waits);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, WakeSignal})
+        sigaddset(&waits, number);
+    pthread_sigmask(SIG_BLOCK, &waits, nullptr);
+    g_loopThread = pthread_self();
+    WorkerThread::SetFinishedHook(WakeLoop);
 
     // Lives until the process ends, like the window below.
     static JsonEvents json(STDOUT_FILENO);
@@ -225,7 +235,8 @@ void RunConsoleClient(const CliOptions& options)
 
     for (;;) {
         timespec wait{0, 100 * 1000 * 1000};
-        if (sigtimedwait(&stops, nullptr, &wait) > 0) {
+        const int signal = sigtimedwait(&waits, nullptr, &wait);
+        if (signal > 0 && signal != WakeSignal) {
             window.PrintLine("zorvath-cli: interrupted; partial files are kept for the next run", true);
             g_exitStatus = ExitInterrupted;
             OnCloseButton(); // the console window answers its question with OK

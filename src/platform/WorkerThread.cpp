@@ -2,6 +2,12 @@
 
 namespace {
 thread_local WorkerThread* t_current = nullptr;
+std::atomic<WorkerThread::FinishedHook> s_finishedHook{nullptr};
+}
+
+void WorkerThread::SetFinishedHook(FinishedHook hook)
+{
+    s_finishedHook = hook;
 }
 
 WorkerThread::WorkerThread(std::function<void()> proc) : m_proc(std::move(proc)) {}
@@ -30,9 +36,13 @@ void WorkerThread::Run()
         t_current = self.get();
         self->m_proc();
         t_current = nullptr;
-        std::lock_guard lock(self->m_mutex);
-        self->m_finished = true;
-        self->m_cv.notify_all();
+        {
+            std::lock_guard lock(self->m_mutex);
+            self->m_finished = true;
+            self->m_cv.notify_all();
+        }
+        if (const FinishedHook hook = s_finishedHook.load())
+            hook(*self);
     }).detach();
 }
 

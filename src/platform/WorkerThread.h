@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -31,6 +32,12 @@ public:
 
     // The WorkerThread running the calling code, or null on other threads.
     static WorkerThread* Current();
+
+    // Called on each worker's own thread once its procedure has returned and
+    // Finished() holds, so that a waiter which polls can look at once (the
+    // console client's loop). Null: nothing is called. Any thread.
+    using FinishedHook = void (*)(WorkerThread& finished);
+    static void SetFinishedHook(FinishedHook hook);
 
 private:
     explicit WorkerThread(std::function<void()> proc);
