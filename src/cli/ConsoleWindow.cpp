@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "cli/JsonEvents.h"
+#include "platform/AtomicFile.h"
 #include "platform/TextConversion.h"
 #include "run/Messages.h"
 
@@ -46,13 +47,7 @@ ConsoleWindow::ConsoleWindow(LocalConfig config, bool quiet, bool terminal, Json
 
 void ConsoleWindow::WriteLocked(int fd, const std::string& text)
 {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n <= 0)
-            return;
-        written += static_cast<std::size_t>(n);
-    }
+    WriteWholly(fd, text);
 }
 
 void ConsoleWindow::BreakProgressLocked()

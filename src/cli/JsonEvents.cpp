@@ -1,8 +1,7 @@
 #include "cli/JsonEvents.h"
 
-#include <unistd.h>
-
 #include "cli/JsonWriter.h"
+#include "platform/AtomicFile.h"
 #include "run/DownloadSession.h"
 
 namespace {
@@ -59,14 +58,8 @@ void JsonEvents::WriteLocked(const JsonObject& object)
 {
     if (m_ended)
         return;
-    const std::string line = object.Line();
-    std::size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(m_fd, line.data() + written, line.size() - written);
-        if (n <= 0)
-            return; // a reader that went away: the run goes on without it
-        written += static_cast<std::size_t>(n);
-    }
+    // A reader that went away: the run goes on without it.
+    WriteWholly(m_fd, object.Line());
 }
 
 void JsonEvents::SetPhaseLocked(RunPhase phase)
